@@ -1,0 +1,92 @@
+#include "browser/HttpTransfer.h"
+
+#include "ui/Program.h"
+
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QStringDecoder>
+#include <QTimer>
+
+namespace tarvex {
+
+HttpTransfer::HttpTransfer(QObject *parent)
+    : QObject(parent), m_manager(new QNetworkAccessManager(this))
+{
+}
+
+HttpTransfer::Result HttpTransfer::OpenURL()
+{
+    Result result;
+    QNetworkRequest request(URL);
+    request.setTransferTimeout(m_timeoutMs);
+    QNetworkReply *reply = m_manager->get(request);
+
+    QByteArray body;
+    QString refusal;
+    QEventLoop loop;
+    const auto refuse = [&](const QString &why) {
+        if (refusal.isEmpty()) {
+            refusal = why;
+            reply->abort();
+        }
+    };
+    const QString tooLarge = tr("The page from %1 is larger than %2 MiB and was refused.")
+                                 .arg(URL.host())
+                                 .arg(m_maxBytes / (1024 * 1024));
+    connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > m_maxBytes)
+            refuse(tooLarge);
+    });
+    connect(reply, &QNetworkReply::readyRead, &loop, [&] {
+        if (!refusal.isEmpty())
+            return;
+        body += reply->readAll();
+        if (body.size() > m_maxBytes) {
+            body.clear();
+            refuse(tooLarge);
+        }
+    });
+    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    // The program may end while this handler waits; then nothing after the wait runs.
+    QTimer endWatch;
+    connect(&endWatch, &QTimer::timeout, &loop, [&] {
+        if (Program::endRequested())
+            refuse(tr("The program is ending."));
+    });
+    endWatch.start(50);
+    if (!reply->isFinished())
+        loop.exec();
+
+    if (refusal.isEmpty() && reply->error() == QNetworkReply::NoError) {
+        body += reply->readAll();
+        if (body.size() > m_maxBytes) {
+            body.clear();
+            refusal = tooLarge;
+        }
+    }
+    result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (!refusal.isEmpty()) {
+        result.error = refusal;
+    } else if (reply->error() != QNetworkReply::NoError) {
+        result.error = reply->errorString();
+    } else {
+        result.ok = true;
+        result.body = std::move(body);
+    }
+    reply->deleteLater();
+    return result;
+}
+
+QString HttpTransfer::decodeBody(const QByteArray &body)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(body);
+    if (!utf8.hasError())
+        return text;
+    return QString::fromLatin1(body);
+}
+
+} // namespace tarvex

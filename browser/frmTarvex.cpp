@@ -1,0 +1,252 @@
+#include "browser/frmTarvex.h"
+
+#include "browser/HttpTransfer.h"
+#include "browser/ServerListParser.h"
+#include "browser/Settings.h"
+#include "grid/FlexGrid.h"
+#include "ui/Dialogs.h"
+#include "ui/Program.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+
+namespace tarvex {
+
+const QString frmTarvex::RefreshedText =
+    QStringLiteral("Server list refreshed.  Double-click a server to join game.");
+const QString frmTarvex::FinishedPingingText =
+    QStringLiteral("Finished pinging.  Double-click a server to join game.");
+
+namespace {
+
+// Client area and control positions, in twips.
+constexpr int ClientWidth = 8310;
+constexpr int ClientHeight = 4665;
+
+QRect twipsRect(int left, int top, int width, int height)
+{
+    return QRect(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width),
+                 twipsToPixels(height));
+}
+
+} // namespace
+
+frmTarvex::frmTarvex(QWidget *parent)
+    : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("frmTarvex"));
+    Inet1 = new HttpTransfer(this);
+    Inet1->setObjectName(QStringLiteral("Inet1"));
+    buildLayout();
+    buildMenus();
+    wireHandlers();
+}
+
+frmTarvex::~frmTarvex() = default;
+
+void frmTarvex::buildLayout()
+{
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(twipsToPixels(ClientWidth), twipsToPixels(ClientHeight));
+    // A compact face so that every caption fits the button widths of the layout.
+    QFont face(QStringLiteral("DejaVu Sans Condensed"));
+    face.setPointSizeF(8);
+    client->setFont(face);
+    setCentralWidget(client);
+
+    Grid1 = new FlexGrid(2, 5, client);
+    Grid1->setObjectName(QStringLiteral("Grid1"));
+    Grid1->setGeometry(twipsRect(60, -15, 8115, 3750));
+
+    const auto button = [client](const char *name, const QString &caption, QRect rect) {
+        auto *b = new QPushButton(caption, client);
+        b->setObjectName(QLatin1String(name));
+        b->setGeometry(rect);
+        b->setAutoDefault(false);
+        return b;
+    };
+    cmdRefresh = button("cmdRefresh", QStringLiteral("&Refresh List"), twipsRect(60, 3840, 1065, 345));
+    cmdPing = button("cmdPing", QStringLiteral("&Ping List"), twipsRect(1200, 3840, 1065, 345));
+    Command1 = button("Command1", QStringLiteral("&Add Server to List"), twipsRect(2340, 3840, 1590, 345));
+    cmdPingSelect = button("cmdPingSelect", QStringLiteral("Ping Selected &Server"),
+                           twipsRect(4005, 3840, 1770, 345));
+    cmdMoreInfo = button("cmdMoreInfo", QStringLiteral("&More Server Info"),
+                         twipsRect(5865, 3825, 1770, 345));
+
+    Label1 = new QLabel(QStringLiteral("Welcome to Tarvex"), client);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(twipsRect(60, 4275, 4125, 300));
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    Label2 = new QLabel(QStringLiteral("A Quake 2 server browser"), client);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setGeometry(twipsRect(4260, 4305, 4020, 225));
+    Label2->setAlignment(Qt::AlignRight | Qt::AlignTop);
+}
+
+void frmTarvex::buildMenus()
+{
+    QMenuBar *bar = menuBar();
+    mnuFile = bar->addMenu(QStringLiteral("&File"));
+    mnuFile->setObjectName(QStringLiteral("mnuFile"));
+    mnudash2 = mnuFile->addSeparator();
+    mnudash2->setObjectName(QStringLiteral("mnudash2"));
+    mnuExit = mnuFile->addAction(QStringLiteral("&Exit"));
+    mnuExit->setObjectName(QStringLiteral("mnuExit"));
+
+    mnuOptions = bar->addMenu(QStringLiteral("&Options"));
+    mnuOptions->setObjectName(QStringLiteral("mnuOptions"));
+    mnuPingStartup = mnuOptions->addAction(QStringLiteral("&Ping On Startup"));
+    mnuPingStartup->setObjectName(QStringLiteral("mnuPingStartup"));
+    mnuPingStartup->setCheckable(true);
+    mnuCloseStartup = mnuOptions->addAction(QStringLiteral("&Close On Game Startup"));
+    mnuCloseStartup->setObjectName(QStringLiteral("mnuCloseStartup"));
+    mnuCloseStartup->setCheckable(true);
+    mnudash1 = mnuOptions->addSeparator();
+    mnudash1->setObjectName(QStringLiteral("mnudash1"));
+    mnuDirectory = mnuOptions->addAction(QStringLiteral("&Quake Directory"));
+    mnuDirectory->setObjectName(QStringLiteral("mnuDirectory"));
+
+    mnuhelp = bar->addMenu(QStringLiteral("&Help"));
+    mnuhelp->setObjectName(QStringLiteral("mnuhelp"));
+    mnuAbout = mnuhelp->addAction(QStringLiteral("&About"));
+    mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
+}
+
+void frmTarvex::wireHandlers()
+{
+    connect(cmdRefresh, &QPushButton::clicked, this, &frmTarvex::cmdRefresh_Click);
+    connect(cmdPing, &QPushButton::clicked, this, &frmTarvex::cmdPing_Click);
+    connect(Command1, &QPushButton::clicked, this, &frmTarvex::Command1_Click);
+    connect(cmdPingSelect, &QPushButton::clicked, this, &frmTarvex::cmdPingSelect_Click);
+    connect(cmdMoreInfo, &QPushButton::clicked, this, &frmTarvex::cmdMoreInfo_Click);
+    connect(mnuExit, &QAction::triggered, this, &frmTarvex::mnuExit_Click);
+    // The handlers toggle the check mark themselves; Qt's own toggle of a checkable
+    // entry is undone first so that a click changes it exactly once.
+    connect(mnuPingStartup, &QAction::triggered, this, [this] {
+        mnuPingStartup->setChecked(!mnuPingStartup->isChecked());
+        mnuPingStartup_Click();
+    });
+    connect(mnuCloseStartup, &QAction::triggered, this, [this] {
+        mnuCloseStartup->setChecked(!mnuCloseStartup->isChecked());
+        mnuCloseStartup_Click();
+    });
+    connect(mnuDirectory, &QAction::triggered, this, &frmTarvex::mnuDirectory_Click);
+    connect(mnuAbout, &QAction::triggered, this, &frmTarvex::mnuAbout_Click);
+    connect(Grid1, &FlexGrid::DblClick, this, &frmTarvex::Grid1_DblClick);
+    connect(Grid1, &FlexGrid::MouseDown, this, &frmTarvex::Grid1_MouseDown);
+}
+
+void frmTarvex::Form_Load()
+{
+    setWindowTitle(QStringLiteral("Tarvex %1.%2").arg(TARVEX_VERSION_MAJOR).arg(TARVEX_VERSION_MINOR));
+    m_quakeLocation = Settings::GetSetting(Settings::DataSection, Settings::KeyQuakeLocation, QString());
+    mnuPingStartup->setChecked(
+        Settings::GetBoolSetting(Settings::DataSection, Settings::KeyPingOnStartup, true));
+    mnuCloseStartup->setChecked(
+        Settings::GetBoolSetting(Settings::DataSection, Settings::KeyCloseOnStartup, true));
+    setUpServerGrid();
+    show();
+    if (m_quakeLocation.isEmpty()) {
+        ui::messageBox(this, QStringLiteral("You must locate Quake to continue."),
+                       ui::MsgIcon::Critical);
+        if (Program::endRequested())
+            return;
+        mnuDirectory_Click();
+    }
+    if (Program::endRequested())
+        return;
+    showAboutSplash();
+    ParseList();
+}
+
+void frmTarvex::setUpServerGrid()
+{
+    Grid1->setColWidth(ColName, 2500);
+    Grid1->setColWidth(ColAddress, 2500);
+    for (int c = 0; c <= 4; ++c)
+        Grid1->setColAlignment(c, 0);
+    Grid1->setRow(0);
+    static const char *const titles[] = {"Server List", "Address", "Players", "Map", "Ping"};
+    for (int c = 0; c <= 4; ++c) {
+        Grid1->setCol(c);
+        Grid1->setText(QLatin1String(titles[c]));
+    }
+}
+
+void frmTarvex::cmdRefresh_Click()
+{
+    while (Grid1->Rows() != 2) {
+        if (!Grid1->RemoveItem(Grid1->Rows()))
+            break;
+    }
+    for (int c = 0; c <= 4; ++c)
+        Grid1->setTextMatrix(1, c, QString());
+    ParseList();
+}
+
+void frmTarvex::ParseList()
+{
+    Label1->setText(QStringLiteral("Getting Server List..."));
+    for (QPushButton *b : {cmdRefresh, cmdPing, Command1, cmdMoreInfo, cmdPingSelect})
+        b->setEnabled(false);
+
+    Inet1->URL = Settings::endpointUrl(Settings::KeyServerListHost, ServerList::ListPath);
+    const HttpTransfer::Result fetched = Inet1->OpenURL();
+    if (Program::endRequested())
+        return;
+    const QString page = fetched.ok ? HttpTransfer::decodeBody(fetched.body) : QString();
+    Label1->setText(QStringLiteral("Parsing Data, Please Wait..."));
+
+    if (page.size() < ServerList::MinimumPageLength) {
+        ui::messageBox(this, ServerList::failureMessage(fetched.error));
+        if (Program::endRequested())
+            return;
+        for (QPushButton *b : {cmdRefresh, cmdPing, Command1})
+            b->setEnabled(true);
+        return;
+    }
+
+    ServerList::parsePage(page, *Grid1);
+
+    for (QPushButton *b : {cmdRefresh, cmdPing, cmdMoreInfo, Command1, cmdPingSelect})
+        b->setEnabled(true);
+    Label1->setText(RefreshedText);
+    if (mnuPingStartup->isChecked())
+        Ping();
+}
+
+void frmTarvex::storeOption(QAction *entry, const QString &key)
+{
+    entry->setChecked(!entry->isChecked());
+    if (!Settings::SaveSetting(Settings::DataSection, key, Settings::boolToText(entry->isChecked())))
+        ui::messageBox(this, tr("The option could not be saved: the settings file is not writable."),
+                       ui::MsgIcon::Warning);
+}
+
+void frmTarvex::mnuPingStartup_Click()
+{
+    storeOption(mnuPingStartup, Settings::KeyPingOnStartup);
+}
+
+void frmTarvex::mnuCloseStartup_Click()
+{
+    storeOption(mnuCloseStartup, Settings::KeyCloseOnStartup);
+}
+
+void frmTarvex::mnuExit_Click()
+{
+    close();
+}
+
+void frmTarvex::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    Program::end(0);
+}
+
+} // namespace tarvex

@@ -1,0 +1,116 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QPushButton;
+
+namespace tarvex {
+
+class FlexGrid;
+class HttpTransfer;
+class frmAbout;
+class frmMoreInfo;
+
+// The main window: the server list, its commands and the program's settings. The
+// program starts by running Form_Load and ends when this window closes.
+class frmTarvex : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // Column indexes of the server grid.
+    enum Column { ColName = 0, ColAddress = 1, ColPlayers = 2, ColMap = 3, ColPing = 4 };
+
+    static const QString RefreshedText;
+    static const QString FinishedPingingText;
+
+    explicit frmTarvex(QWidget *parent = nullptr);
+    ~frmTarvex() override;
+
+    // Start-up: caption, settings, grid set-up, show, locate the game when needed, the
+    // About box as a splash, then the server list.
+    void Form_Load();
+
+    // --- server list ---
+    void cmdRefresh_Click();
+    void ParseList();
+
+    // --- options and menus ---
+    void mnuPingStartup_Click();
+    void mnuCloseStartup_Click();
+    void mnuExit_Click();
+
+    // --- game location and launch ---
+    virtual void mnuDirectory_Click();
+    void Grid1_DblClick();
+    void Grid1_MouseDown(int button, int shift, double x, double y);
+
+    // --- pinging ---
+    virtual void Ping();
+    void cmdPing_Click();
+    void cmdPingSelect_Click();
+
+    // --- details ---
+    void cmdMoreInfo_Click();
+
+    // --- submission and About box ---
+    void Command1_Click();
+    virtual void mnuAbout_Click();
+    virtual void showAboutSplash();
+
+    // The window's parts, named as the program's handlers know them.
+    FlexGrid *Grid1 = nullptr;
+    QPushButton *cmdRefresh = nullptr;
+    QPushButton *cmdPing = nullptr;
+    QPushButton *Command1 = nullptr;
+    QPushButton *cmdPingSelect = nullptr;
+    QPushButton *cmdMoreInfo = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QMenu *mnuFile = nullptr;
+    QAction *mnudash2 = nullptr;
+    QAction *mnuExit = nullptr;
+    QMenu *mnuOptions = nullptr;
+    QAction *mnuPingStartup = nullptr;
+    QAction *mnuCloseStartup = nullptr;
+    QAction *mnudash1 = nullptr;
+    QAction *mnuDirectory = nullptr;
+    QMenu *mnuhelp = nullptr;
+    QAction *mnuAbout = nullptr;
+    HttpTransfer *Inet1 = nullptr;
+
+    // The game's executable as stored; empty until the game is located.
+    QString quakeLocation() const { return m_quakeLocation; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildLayout();
+    void buildMenus();
+    void wireHandlers();
+    void setUpServerGrid();
+    void storeOption(QAction *entry, const QString &key);
+
+    QString m_quakeLocation;
+
+    // --- game location and launch ---
+    QString m_dialogFileName = QStringLiteral("quake2.exe"); // the file dialog's last file
+
+    // --- pinging ---
+    QObject *Ping1 = nullptr;     // the window's Ping control, created by its identifier
+    QString m_pingControlError;   // why it could not be created, when it could not
+
+    // --- details ---
+    QPointer<frmMoreInfo> m_moreInfo;
+
+    // --- submission and About box ---
+    QPointer<frmAbout> m_about;
+};
+
+} // namespace tarvex

@@ -1,0 +1,93 @@
+#include "support/TestSupport.h"
+
+#include "ui/Program.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <cstdlib>
+
+namespace tarvex::test {
+
+TempSettings::TempSettings()
+    : m_oldXdg(qgetenv("XDG_CONFIG_HOME")), m_hadXdg(qEnvironmentVariableIsSet("XDG_CONFIG_HOME"))
+{
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
+    qputenv("XDG_CONFIG_HOME", m_dir.path().toLocal8Bit());
+}
+
+TempSettings::~TempSettings()
+{
+    if (m_hadXdg)
+        qputenv("XDG_CONFIG_HOME", m_oldXdg);
+    else
+        qunsetenv("XDG_CONFIG_HOME");
+}
+
+QString TempSettings::iniPath() const
+{
+    return m_dir.path() + QStringLiteral("/Tarvex/Tarvex.ini");
+}
+
+void TempSettings::writeIni(const QByteArray &text) const
+{
+    QDir().mkpath(m_dir.path() + QStringLiteral("/Tarvex"));
+    QFile file(iniPath());
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(text);
+}
+
+QByteArray TempSettings::readIni() const
+{
+    QFile file(iniPath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+PromptRecorder::PromptRecorder()
+{
+    ui::setResponder([this](const ui::Prompt &prompt) -> ui::Answer {
+        m_prompts.append(prompt);
+        if (m_hook)
+            m_hook(prompt);
+        if (m_answers.empty())
+            return std::nullopt;
+        ui::Answer answer = std::move(m_answers.front());
+        m_answers.pop_front();
+        return answer;
+    });
+}
+
+PromptRecorder::~PromptRecorder() { ui::setResponder(nullptr); }
+
+QStringList PromptRecorder::messages() const
+{
+    QStringList texts;
+    for (const ui::Prompt &p : m_prompts) {
+        if (p.kind == ui::Prompt::Kind::Message)
+            texts.append(p.text);
+    }
+    return texts;
+}
+
+EndRecorder::EndRecorder()
+{
+    Program::resetEndRequested();
+    Program::setEndHandler([this](int code) {
+        ++m_count;
+        m_code = code;
+    });
+}
+
+EndRecorder::~EndRecorder()
+{
+    Program::setEndHandler(nullptr);
+    Program::resetEndRequested();
+}
+
+QByteArray testData(const QString &name)
+{
+    QFile file(QStringLiteral(TARVEX_TEST_DATA_DIR "/") + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace tarvex::test

@@ -1,0 +1,72 @@
+#include "ui/Dialogs.h"
+
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace tarvex::ui {
+
+namespace {
+Responder &responder()
+{
+    static Responder r;
+    return r;
+}
+} // namespace
+
+void setResponder(Responder r) { responder() = std::move(r); }
+bool hasResponder() { return bool(responder()); }
+
+void messageBox(QWidget *parent, const QString &text, MsgIcon icon, const QString &title)
+{
+    if (responder()) {
+        responder()(Prompt{Prompt::Kind::Message, text, title, icon, {}, {}});
+        return;
+    }
+    QMessageBox box(parent);
+    box.setWindowTitle(title.isEmpty() ? QStringLiteral("Tarvex") : title);
+    box.setText(text);
+    switch (icon) {
+    case MsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
+    case MsgIcon::Critical: box.setIcon(QMessageBox::Critical); break;
+    case MsgIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+    case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}
+
+Answer inputBox(QWidget *parent, const QString &prompt, const QString &title,
+                const QString &defaultText)
+{
+    if (responder())
+        return responder()(Prompt{Prompt::Kind::Input, prompt, title, MsgIcon::None,
+                                  defaultText, {}});
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(prompt);
+    dialog.setTextValue(defaultText);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.textValue();
+}
+
+Answer openFileDialog(QWidget *parent, const QString &title, const QString &startFile,
+                      const QStringList &filters)
+{
+    if (responder())
+        return responder()(Prompt{Prompt::Kind::OpenFile, {}, title, MsgIcon::None,
+                                  startFile, filters});
+    QFileDialog dialog(parent, title);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilters(filters);
+    if (!filters.isEmpty())
+        dialog.selectNameFilter(filters.first());
+    dialog.selectFile(startFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().first();
+}
+
+} // namespace tarvex::ui

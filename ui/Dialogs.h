@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+namespace tarvex::ui {
+
+// The program's application title: the caption of its message boxes.
+inline const QString AppTitle = QStringLiteral("Tarvex");
+
+enum class MsgIcon { None, Critical, Warning, Information };
+
+// What a modal box asked the user; handed to a test responder instead of a real box.
+struct Prompt
+{
+    enum class Kind { Message, Input, OpenFile };
+    Kind kind = Kind::Message;
+    QString text;      // message text, or the input box's prompt
+    QString title;     // window title; empty for the platform's default caption
+    MsgIcon icon = MsgIcon::None;
+    QString defaultText; // input box default, or the file dialog's starting file name
+    QStringList filters; // file dialog filter entries, first one selected
+};
+
+// The answer given to a Prompt: for an input box or a file dialog, the text entered or
+// the file chosen; no value means the user cancelled.
+using Answer = std::optional<QString>;
+
+// While a responder is installed every modal box goes to it instead of the screen:
+// the tests answer boxes without a display and see exactly what the user would.
+using Responder = std::function<Answer(const Prompt &)>;
+void setResponder(Responder responder);
+bool hasResponder();
+
+// A modal message box with an OK button only. An empty title gives the platform's
+// default caption (the application name).
+void messageBox(QWidget *parent, const QString &text, MsgIcon icon = MsgIcon::None,
+                const QString &title = AppTitle);
+
+// A modal input box; returns no value when the user cancels.
+Answer inputBox(QWidget *parent, const QString &prompt, const QString &title,
+                const QString &defaultText);
+
+// A modal open-file dialog starting at startFile; the first filter is selected.
+// Returns the absolute path of the chosen file, or no value when cancelled.
+Answer openFileDialog(QWidget *parent, const QString &title, const QString &startFile,
+                      const QStringList &filters);
+
+} // namespace tarvex::ui
