@@ -7,7 +7,12 @@ namespace tarvex {
 // Twips are 1/1440 inch; at 96 dots per inch a pixel is 15 twips. Window layouts and
 // grid geometry are kept in twips and converted at the widget boundary.
 constexpr int TwipsPerPixel = 15;
-constexpr int twipsToPixels(int twips) { return (twips + TwipsPerPixel / 2) / TwipsPerPixel; }
+constexpr int twipsToPixels(int twips)
+{
+    // Rounded to the nearest pixel, halves away from zero, negative positions too.
+    return twips >= 0 ? (twips + TwipsPerPixel / 2) / TwipsPerPixel
+                      : -((-twips + TwipsPerPixel / 2) / TwipsPerPixel);
+}
 constexpr int pixelsToTwips(int pixels) { return pixels * TwipsPerPixel; }
 
 // The table of text cells that every grid of the program offers: a fixed title row 0,

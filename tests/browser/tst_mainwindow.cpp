@@ -1,4 +1,315 @@
+#include "browser/HttpTransfer.h"
+#include "browser/ServerListParser.h"
+#include "browser/frmTarvex.h"
+#include "grid/FlexGrid.h"
+#include "support/ListPages.h"
+#include "support/TestSupport.h"
+#include "ListService.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QPushButton>
+#include <QTcpServer>
 #include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+#include <QTimer>
+
+using namespace tarvex;
+using namespace tarvex::test;
+using tarvex::tools::ListService;
+
+namespace {
+
+// The main window with the steps of other features replaced by recorders, so that
+// the load step and the refresh are seen on their own.
+class RecordingWindow : public frmTarvex
+{
+public:
+    explicit RecordingWindow(QStringList &log) : m_log(log) {}
+    void mnuDirectory_Click() override { m_log << QStringLiteral("locate"); }
+    void showAboutSplash() override { m_log << QStringLiteral("about"); }
+    void Ping() override { m_log << QStringLiteral("ping"); }
+
+private:
+    QStringList &m_log;
+};
+
+QStringList buttonStates(const frmTarvex &w)
+{
+    QStringList enabled;
+    for (QPushButton *b : {w.cmdRefresh, w.cmdPing, w.Command1, w.cmdMoreInfo, w.cmdPingSelect}) {
+        if (b->isEnabled())
+            enabled << b->objectName();
+    }
+    return enabled;
+}
+
+const QStringList AllButtons{"cmdRefresh", "cmdPing", "Command1", "cmdMoreInfo", "cmdPingSelect"};
+
+} // namespace
+
+class MainWindowTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TempSettings> m_settings;
+    std::unique_ptr<PromptRecorder> m_prompts;
+    std::unique_ptr<EndRecorder> m_end;
+    std::unique_ptr<ListService> m_service;
+    QStringList m_log;
+
+    void pointAt(const QString &baseUrl, const QByteArray &extra = "QuakeLocation=/games/quake2/quake2\n")
+    {
+        m_settings->writeIni("[Endpoints]\nServerListHost=" + baseUrl.toUtf8() + "\n[Data]\n" + extra);
+    }
+
+    std::unique_ptr<RecordingWindow> loadedWindow()
+    {
+        auto w = std::make_unique<RecordingWindow>(m_log);
+        w->Form_Load();
+        return w;
+    }
+
+private slots:
+    void init()
+    {
+        m_settings = std::make_unique<TempSettings>();
+        m_prompts = std::make_unique<PromptRecorder>();
+        m_end = std::make_unique<EndRecorder>();
+        m_service = std::make_unique<ListService>();
+        QVERIFY(m_service->listen());
+        m_service->setPage(listPage(generatedRows(3)).toUtf8());
+        m_log.clear();
+    }
+    void cleanup()
+    {
+        m_service.reset();
+        m_end.reset();
+        m_prompts.reset();
+        m_settings.reset();
+    }
+
+    void firstStartOnEmptySettings()
+    {
+        m_settings->writeIni("[Endpoints]\nServerListHost=" + m_service->baseUrl().toUtf8() + "\n");
+        m_prompts->onPrompt([this](const ui::Prompt &p) {
+            m_log << QStringLiteral("message:") + p.text;
+            QCOMPARE(p.icon, ui::MsgIcon::Critical);
+            QCOMPARE(p.title, QStringLiteral("Tarvex"));
+        });
+        QObject::connect(m_service.get(), &ListService::submissionReceived, [] {});
+        auto w = std::make_unique<RecordingWindow>(m_log);
+        w->Form_Load();
+        QCOMPARE(w->windowTitle(), QStringLiteral("Tarvex 1.3"));
+        QVERIFY(w->isVisible());
+        QVERIFY(w->mnuPingStartup->isChecked());
+        QVERIFY(w->mnuCloseStartup->isChecked());
+        QCOMPARE(m_log, (QStringList{"message:You must locate Quake to continue.", "locate", "about", "ping"}));
+        QCOMPARE(m_service->listRequests(), 1);
+        QCOMPARE(w->Label1->text(), frmTarvex::RefreshedText);
+        // Titles written through the current cell, which stays on the title row.
+        QCOMPARE(w->Grid1->Row(), 0);
+        QCOMPARE(w->Grid1->Col(), 4);
+        QCOMPARE(w->Grid1->TextMatrix(0, 0), QStringLiteral("Server List"));
+        QCOMPARE(w->Grid1->TextMatrix(0, 4), QStringLiteral("Ping"));
+        QCOMPARE(w->Grid1->ColWidth(0), 2500);
+        QCOMPARE(w->Grid1->ColWidth(1), 2500);
+        QCOMPARE(w->Grid1->Rows(), 4);
+    }
+
+    void storedOptionsAndLocation()
+    {
+        pointAt(m_service->baseUrl(), "QuakeLocation=x\nmnuPing=False\nmnuCloseStartup=0\n");
+        auto w = loadedWindow();
+        QVERIFY(m_prompts->prompts().isEmpty());
+        QVERIFY(!w->mnuPingStartup->isChecked());
+        QVERIFY(!w->mnuCloseStartup->isChecked());
+        QCOMPARE(m_log, (QStringList{"about"})); // no locate step, no ping after the refresh
+        QCOMPARE(w->quakeLocation(), QStringLiteral("x"));
+    }
+
+    void optionEntriesToggleAndStore()
+    {
+        pointAt(m_service->baseUrl());
+        auto w = loadedWindow();
+        w->mnuPingStartup->trigger(); // as a click on the menu entry
+        QVERIFY(!w->mnuPingStartup->isChecked());
+        QVERIFY(m_settings->readIni().contains("mnuPing=False"));
+        w->mnuPingStartup->trigger();
+        QVERIFY(w->mnuPingStartup->isChecked());
+        QVERIFY(m_settings->readIni().contains("mnuPing=True"));
+        w->mnuCloseStartup->trigger();
+        QVERIFY(m_settings->readIni().contains("mnuCloseStartup=False"));
+        // The next start finds what was stored.
+        auto again = loadedWindow();
+        QVERIFY(again->mnuPingStartup->isChecked());
+        QVERIFY(!again->mnuCloseStartup->isChecked());
+    }
+
+    void refreshReplacesTheList()
+    {
+        pointAt(m_service->baseUrl(), "QuakeLocation=x\nmnuPing=False\n");
+        auto w = loadedWindow();
+        for (int i = 0; i < 20; ++i)
+            w->Grid1->AddItem(QStringLiteral("old %1").arg(i));
+        w->Grid1->setTextMatrix(1, 4, QStringLiteral("47"));
+        m_service->setPage(listPage(generatedRows(2)).toUtf8());
+        w->cmdRefresh->click();
+        QCOMPARE(w->Grid1->Rows(), 3);
+        QCOMPARE(w->Grid1->TextMatrix(1, 0), QStringLiteral("Server 0"));
+        QCOMPARE(w->Grid1->TextMatrix(1, 4), QString()); // the ping column starts empty
+        QCOMPARE(w->Grid1->TextMatrix(2, 1), QStringLiteral("127.0.0.2:27910"));
+        QCOMPARE(w->Label1->text(), frmTarvex::RefreshedText);
+        QCOMPARE(buttonStates(*w), AllButtons);
+        QCOMPARE(m_service->listRequests(), 2);
+    }
+
+    void buttonsAreDisabledDuringTheFetch()
+    {
+        pointAt(m_service->baseUrl(), "QuakeLocation=x\nmnuPing=False\n");
+        auto w = loadedWindow();
+        m_service->setDelayMs(300);
+        QStringList during;
+        QString statusDuring;
+        QTimer::singleShot(100, w.get(), [&] {
+            during = buttonStates(*w);
+            statusDuring = w->Label1->text();
+        });
+        w->cmdRefresh_Click();
+        QCOMPARE(during, QStringList());
+        QCOMPARE(statusDuring, QStringLiteral("Getting Server List..."));
+        QCOMPARE(buttonStates(*w), AllButtons);
+    }
+
+    void failedFetches_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("refused") << "refused" << "Connection refused";
+        QTest::newRow("404") << "404" << "server replied: Not Found";
+        QTest::newRow("500") << "500" << "server replied: Internal Server Error";
+        QTest::newRow("headers then nothing") << "stall" << "Operation canceled";
+        QTest::newRow("199 characters") << "short" << "";
+        QTest::newRow("over 32 MiB") << "huge" << "larger than 32 MiB";
+    }
+    void failedFetches()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, description);
+        pointAt(m_service->baseUrl(), "QuakeLocation=x\n");
+        auto w = loadedWindow();
+        w->Grid1->AddItem(QStringLiteral("kept until the refresh"));
+        m_log.clear();
+        if (mode == QLatin1String("refused")) {
+            // A port that was just free: nothing listens there.
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost));
+            const quint16 port = probe.serverPort();
+            probe.close();
+            pointAt(QStringLiteral("http://127.0.0.1:%1").arg(port));
+        } else if (mode == QLatin1String("404")) {
+            m_service->setMode(ListService::Mode::NotFound);
+        } else if (mode == QLatin1String("500")) {
+            m_service->setMode(ListService::Mode::ServerError);
+        } else if (mode == QLatin1String("stall")) {
+            m_service->setMode(ListService::Mode::Stall);
+            w->Inet1->setTimeoutMs(300);
+        } else if (mode == QLatin1String("short")) {
+            m_service->setPage(QByteArray(199, 'x'));
+        } else if (mode == QLatin1String("huge")) {
+            QByteArray page = listPage(generatedRows(3)).toUtf8();
+            page.append(QByteArray(HttpTransfer::DefaultMaxBytes + 1 - page.size(), ' '));
+            m_service->setPage(page);
+        }
+        QStringList statusAtMessage;
+        m_prompts->onPrompt([&](const ui::Prompt &) {
+            statusAtMessage << w->Label1->text() << buttonStates(*w).join(QLatin1Char(','));
+        });
+        w->cmdRefresh_Click();
+
+        QCOMPARE(m_prompts->messages().size(), 1);
+        const QString message = m_prompts->messages().first();
+        QVERIFY2(message.startsWith(QLatin1String("Unable to connect to main server database.  ")), qPrintable(message));
+        QVERIFY2(message.endsWith(QLatin1String("  Try again by pressing the REFRESH LIST button.")), qPrintable(message));
+        QVERIFY2(message.contains(description), qPrintable(message));
+        QCOMPARE(m_prompts->prompts().first().icon, ui::MsgIcon::None);
+        QCOMPARE(m_prompts->prompts().first().title, QStringLiteral("Tarvex"));
+        // The box is shown with every button disabled; after it only three come back.
+        QCOMPARE(statusAtMessage.value(1), QString());
+        QCOMPARE(buttonStates(*w), (QStringList{"cmdRefresh", "cmdPing", "Command1"}));
+        QCOMPARE(w->Label1->text(), QStringLiteral("Parsing Data, Please Wait..."));
+        QCOMPARE(w->Grid1->Rows(), 2);
+        QCOMPARE(w->Grid1->TextMatrix(1, 0), QString());
+        QVERIFY(!m_log.contains(QStringLiteral("ping"))); // a failed refresh never pings
+    }
+
+    void pageOf200CharactersIsParsed()
+    {
+        pointAt(m_service->baseUrl(), "QuakeLocation=x\nmnuPing=False\n");
+        m_service->setPage(QByteArray(200, 'x'));
+        auto w = loadedWindow();
+        QVERIFY(m_prompts->messages().isEmpty());
+        QCOMPARE(w->Label1->text(), frmTarvex::RefreshedText);
+    }
+
+    void pageThatIsNotUtf8()
+    {
+        pointAt(m_service->baseUrl(), "QuakeLocation=x\nmnuPing=False\n");
+        QList<ServerRow> rows = generatedRows(1);
+        rows[0].name = QStringLiteral("Caf\u00e9 Frag");
+        m_service->setPage(listPage(rows).toLatin1());
+        auto w = loadedWindow();
+        QCOMPARE(w->Grid1->TextMatrix(1, 0), QStringLiteral("Caf\u00e9 Frag"));
+    }
+
+    void closingDuringTheFetchEndsAtOnce()
+    {
+        pointAt(m_service->baseUrl(), "QuakeLocation=x\n");
+        m_service->setMode(ListService::Mode::Stall);
+        auto w = std::make_unique<RecordingWindow>(m_log);
+        QTimer::singleShot(200, w.get(), [&] { w->close(); });
+        QElapsedTimer timer;
+        timer.start();
+        w->Form_Load();
+        QVERIFY(timer.elapsed() < 5000);
+        QCOMPARE(m_end->count(), 1);
+        QCOMPARE(m_end->lastCode(), 0);
+        // Nothing after the end: no failure message, no ping, the refresh never finished.
+        QVERIFY(m_prompts->messages().isEmpty());
+        QCOMPARE(m_log, (QStringList{"about"}));
+        QCOMPARE(w->Label1->text(), QStringLiteral("Getting Server List..."));
+    }
+
+    void exitEntryEndsTheProgram()
+    {
+        pointAt(m_service->baseUrl(), "QuakeLocation=x\nmnuPing=False\n");
+        auto w = loadedWindow();
+        w->mnuExit->trigger();
+        QCOMPARE(m_end->count(), 1);
+    }
+
+    void layoutAndCaptions()
+    {
+        pointAt(m_service->baseUrl(), "QuakeLocation=x\nmnuPing=False\n");
+        auto w = loadedWindow();
+        QCOMPARE(w->centralWidget()->size(), QSize(554, 311)); // 8310 x 4665 twips
+        QCOMPARE(w->Grid1->geometry(), QRect(4, -1, 541, 250));
+        QCOMPARE(w->cmdMoreInfo->geometry(), QRect(391, 255, 118, 23));
+        for (QPushButton *b : {w->cmdRefresh, w->cmdPing, w->Command1, w->cmdMoreInfo, w->cmdPingSelect}) {
+            QString caption = b->text();
+            caption.remove(QLatin1Char('&'));
+            const int needed = b->fontMetrics().horizontalAdvance(caption) + 8;
+            QVERIFY2(needed <= b->width(), qPrintable(QStringLiteral("%1 needs %2 px, has %3")
+                                                          .arg(caption).arg(needed).arg(b->width())));
+        }
+        QCOMPARE(w->mnuPingStartup->text(), QStringLiteral("&Ping On Startup"));
+        QCOMPARE(w->mnuCloseStartup->text(), QStringLiteral("&Close On Game Startup"));
+        QCOMPARE(w->mnuDirectory->text(), QStringLiteral("&Quake Directory"));
+        QCOMPARE(w->mnuAbout->text(), QStringLiteral("&About"));
+        QVERIFY(w->mnudash1->isSeparator());
+        QVERIFY(w->mnudash2->isSeparator());
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
 #include "tst_mainwindow.moc"
