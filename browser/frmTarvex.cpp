@@ -81,6 +81,10 @@ void frmTarvex::buildLayout()
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setGeometry(twipsRect(60, 4275, 4125, 300));
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The status line is narrow for its longest texts; a half point less lets them fit.
+    QFont statusFace = face;
+    statusFace.setPointSizeF(7.5);
+    Label1->setFont(statusFace);
 
     Label2 = new QLabel(QStringLiteral("A Quake 2 server browser"), client);
     Label2->setObjectName(QStringLiteral("Label2"));

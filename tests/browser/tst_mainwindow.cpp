@@ -302,6 +302,11 @@ private slots:
             QVERIFY2(needed <= b->width(), qPrintable(QStringLiteral("%1 needs %2 px, has %3")
                                                           .arg(caption).arg(needed).arg(b->width())));
         }
+        for (const QString &status : {frmTarvex::RefreshedText, frmTarvex::FinishedPingingText}) {
+            const int needed = w->Label1->fontMetrics().horizontalAdvance(status);
+            QVERIFY2(needed <= w->Label1->width(),
+                     qPrintable(QStringLiteral("status needs %1 px, has %2").arg(needed).arg(w->Label1->width())));
+        }
         QCOMPARE(w->mnuPingStartup->text(), QStringLiteral("&Ping On Startup"));
         QCOMPARE(w->mnuCloseStartup->text(), QStringLiteral("&Close On Game Startup"));
         QCOMPARE(w->mnuDirectory->text(), QStringLiteral("&Quake Directory"));
