@@ -64,8 +64,6 @@ void frmTarvex::showAboutSplash()
 
     auto *box = new frmAbout(nullptr);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    // Escape only hides a dialog; a splash that is finished is gone, like a closed one.
-    connect(box, &QDialog::finished, box, &QObject::deleteLater);
     // The splash has no owner, yet it goes when this window goes.
     connect(this, &QObject::destroyed, box, &QObject::deleteLater);
     m_about = box;
