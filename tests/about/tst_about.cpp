@@ -322,9 +322,10 @@ void TestAbout::splashAtStartup()
     tarvex::tools::ListService service;
     QVERIFY(service.listen());
     service.setDelayMs(300);
-    settings.writeIni("[Data]\nQuakeLocation=/games/quake2/quake2\nmnuPing=False\n"
-                      "[Endpoints]\nServerListHost="
-                      + service.baseUrl().toUtf8() + "\n");
+    const QString game = m_dir->filePath(QStringLiteral("quake2"));
+    writeTool(game, m_marker);
+    settings.writeIni("[Data]\nQuakeLocation=" + game.toUtf8() + "\nmnuPing=False\n"
+                      "[Endpoints]\nServerListHost=" + service.baseUrl().toUtf8() + "\n");
 
     frmTarvex window;
     QList<frmAbout *> duringFetch;
