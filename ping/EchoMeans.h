@@ -1,0 +1,38 @@
+#pragma once
+
+// The ICMP means of the Ping control, tried in the order iputils ping uses: a ping socket,
+// a raw socket, and last the library's own helper program with the capability to open
+// a raw socket for the user.
+
+#include "icmp/IcmpEcho.h"
+
+#include <cstdint>
+#include <string>
+
+namespace pingocx {
+
+enum class Means { Auto, Datagram, Raw, Helper };
+
+// "", "datagram", "raw", "helper" (the Auto ladder is the empty text).
+const char *meansName(Means means);
+bool meansFromName(const std::string &name, Means *means);
+
+struct EchoAttempt
+{
+    bool haveMeans = false;   // false: no means could be had ("Socket Error")
+    std::string meansUsed;    // which one answered
+    std::string whyNoMeans;   // one line for the user when haveMeans is false
+    icmp::EchoOutcome outcome;
+};
+
+// The helper program's path: beside the shared library that holds this code.
+std::string helperPath();
+inline constexpr char kHelperName[] = "pingocx-icmp-helper";
+
+// One echo request by the first means that can be had (or only by the one asked for).
+EchoAttempt echoByAnyMeans(uint32_t destination, uint32_t timeoutMs, Means choice);
+
+// The helper alone, given its path.
+EchoAttempt echoByHelper(const std::string &helper, uint32_t destination, uint32_t timeoutMs);
+
+} // namespace pingocx
