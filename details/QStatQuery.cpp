@@ -16,6 +16,7 @@
 #include <QStringDecoder>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -286,10 +287,13 @@ std::optional<QString> runFailureMessage(const RunResult &run, const QString &ho
                               "that QStat cannot handle.")
             .arg(host, run.signal > 0 ? QStringLiteral(" (signal %1)").arg(run.signal)
                                       : QString());
-    case Outcome::TimedOut:
-        return QStringLiteral("QStat did not finish within %1 seconds while querying %2, "
-                              "so it was stopped.")
-            .arg(QString::number((run.elapsedMs + 500) / 1000), host);
+    case Outcome::TimedOut: {
+        const qint64 seconds = std::max<qint64>((run.elapsedMs + 500) / 1000, 1);
+        return QStringLiteral("QStat did not finish within %1 %2 while querying %3, so it "
+                              "was stopped.")
+            .arg(QString::number(seconds),
+                 seconds == 1 ? QStringLiteral("second") : QStringLiteral("seconds"), host);
+    }
     case Outcome::ProgramEnded:
         return std::nullopt;
     case Outcome::Finished:

@@ -101,8 +101,6 @@ void frmMoreInfo::Show()
     }
     m_state = State::Shown;
     show();
-    raise();
-    activateWindow();
 }
 
 frmMoreInfo::LoadResult frmMoreInfo::fail(const QString &message)

@@ -1,0 +1,235 @@
+// The cut of QStat's output and the three parsers, against the in-memory grids and list.
+#include "details/ListBox.h"
+#include "details/Module2.h"
+#include "grid/GridData.h"
+#include "support/TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QTest>
+
+using namespace tarvex;
+
+using Rows = QList<QStringList>;
+
+namespace {
+
+struct Shown
+{
+    QStringList summary; // Grid1 row 1
+    Rows players;        // Grid2 rows 1 and on
+    QStringList rules;   // List1
+};
+
+Shown parse(const QString &output)
+{
+    GridData grid1(2, 6);
+    GridData grid2(2, 3);
+    ListData list1;
+    Module2::RawData = Module2::WithCrLf(output);
+    Module2::CutOutput();
+    Module2::ParseServer(grid1);
+    Module2::ParsePlayers(grid2);
+    Module2::ParseRules(list1);
+    Shown d;
+    d.summary = grid1.rowCells(1);
+    for (int r = 1; r < grid2.Rows(); ++r)
+        d.players.append(grid2.rowCells(r));
+    d.rules = list1.items();
+    return d;
+}
+
+const QStringList Blank{QString(), QString(), QString()};
+const QString WorkedServer = QStringLiteral(
+    "T^^VRAX^^10.0.0.5:27910^^VRAX^^Test Server^^VRAX^^base1^^VRAX^^16^^VRAX^^2^^VRAX^^45^^VRAX^^0\r\n");
+const QStringList WorkedSummary{"10.0.0.5:27910", "Test Server", "base1", "16", "2", "45"};
+const QString WorkedRules = QStringLiteral("first rule^^VRAX^^second rule^^VRAX^^third rule\r\n");
+const QString WorkedPlayers =
+    QStringLiteral("alpha^^VRAX^^12^^VRAX^^50\r\nbeta ^^VRAX^^3^^VRAX^^120\r\n");
+
+} // namespace
+
+class Module2Test : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Every case runs twice: with CR LF line ends and with QStat's LF ends on Linux.
+    void display_data()
+    {
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QStringList>("summary");
+        QTest::addColumn<Rows>("players");
+        QTest::addColumn<QStringList>("rules");
+
+        const QStringList none(6);
+        const QStringList twoRules{"first rule", "second rule"};
+        const Rows twoPlayers{{"alpha", "12", "50"}, {"beta", "3", "120"}, Blank};
+
+        struct Case
+        {
+            const char *name;
+            QString output;
+            QStringList summary;
+            Rows players;
+            QStringList rules;
+        };
+        const QList<Case> cases = {
+            {"worked example", QString::fromLatin1(test::testData("details/worked-example-crlf.txt")),
+             WorkedSummary, twoPlayers, twoRules},
+            {"trailing empty line", WorkedServer + WorkedRules + WorkedPlayers + "\r\n",
+             WorkedSummary, twoPlayers + Rows{Blank}, twoRules},
+            {"no players", WorkedServer + WorkedRules, WorkedSummary, {Blank}, twoRules},
+            {"two-field player line", WorkedServer + WorkedRules + "alpha^^VRAX^^12\r\n",
+             WorkedSummary, {{"alpha", "12", ""}, Blank}, twoRules},
+            {"empty name field",
+             "T^^VRAX^^10.0.0.5:27910^^VRAX^^^^VRAX^^base1^^VRAX^^16^^VRAX^^2^^VRAX^^45^^VRAX^^0\r\n"
+                 + WorkedRules,
+             {"10.0.0.5:27910", "", "", "", "", ""}, {Blank}, twoRules},
+            {"rules line without delimiter", WorkedServer + "just one rule\r\n" + WorkedPlayers,
+             WorkedSummary, twoPlayers, {}},
+            {"blanks kept in rules, trimmed elsewhere",
+             "T^^VRAX^^ 10.0.0.5:27910 ^^VRAX^^  Spaced Name  ^^VRAX^^base1^^VRAX^^16^^VRAX^^2^^VRAX^^45^^VRAX^^0\r\n"
+             "  padded rule ^^VRAX^^x\r\n"
+             "  gamma  ^^VRAX^^ 7 ^^VRAX^^ 80 \r\n",
+             WorkedSummary.mid(0, 1) + QStringList{"Spaced Name", "base1", "16", "2", "45"},
+             {{"gamma", "7", "80"}, Blank}, {"  padded rule "}},
+            {"empty player field takes the rest of the line",
+             WorkedServer + WorkedRules + "^^VRAX^^12^^VRAX^^50\r\n", WorkedSummary,
+             {{"^^VRAX^^12^^VRAX^^50", "", ""}, Blank}, twoRules},
+            {"empty player line in between",
+             WorkedServer + WorkedRules + "alpha^^VRAX^^12^^VRAX^^50\r\n\r\nbeta^^VRAX^^3^^VRAX^^120\r\n",
+             WorkedSummary, {{"alpha", "12", "50"}, Blank, {"beta", "3", "120"}, Blank}, twoRules},
+            {"empty rule ends the list", WorkedServer + "a^^VRAX^^^^VRAX^^b^^VRAX^^c\r\n",
+             WorkedSummary, {Blank}, {"a"}},
+            {"rules line starting with a delimiter", WorkedServer + "^^VRAX^^a^^VRAX^^b\r\n",
+             WorkedSummary, {Blank}, {}},
+            {"extra fields dropped",
+             WorkedServer.chopped(2) + "^^VRAX^^x^^VRAX^^y^^VRAX^^z\r\n" + WorkedRules
+                 + "alpha^^VRAX^^12^^VRAX^^50^^VRAX^^9^^VRAX^^8\r\n",
+             WorkedSummary, {{"alpha", "12", "50"}, Blank}, twoRules},
+            {"server line alone", WorkedServer, WorkedSummary, {Blank}, {}},
+            {"no line break at all", WorkedServer.chopped(2), WorkedSummary, {Blank}, {}},
+            {"truncated inside the server line", "T^^VRAX^^10.0.0.5:27910^^VRAX^^Test Se",
+             {"10.0.0.5:27910", "", "", "", "", ""}, {Blank}, {}},
+            {"first line without delimiter",
+             "garbage\r\nrule one^^VRAX^^rule two\r\nalpha^^VRAX^^1^^VRAX^^2\r\n", none,
+             {{"alpha", "1", "2"}, Blank}, {"rule one"}},
+            {"short first line without delimiter", "ab\r\n", none, {Blank}, {}},
+            {"empty output", "", none, {Blank}, {}},
+            {"line breaks only", "\r\n\r\n\r\n", none, {Blank, Blank}, {}},
+            {"QStat's DOWN line", "Q2S^^VRAX^^10.0.0.5:27910^^VRAX^^DOWN\r\n",
+             {"10.0.0.5:27910", "", "", "", "", ""}, {Blank}, {}},
+        };
+        for (const Case &c : cases) {
+            QTest::addRow("%s / CR LF", c.name) << c.output << c.summary << c.players << c.rules;
+            QString lf = c.output;
+            lf.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+            QTest::addRow("%s / LF", c.name) << lf << c.summary << c.players << c.rules;
+        }
+    }
+
+    void display()
+    {
+        QFETCH(QString, output);
+        QFETCH(QStringList, summary);
+        QFETCH(Rows, players);
+        QFETCH(QStringList, rules);
+        const Shown d = parse(output);
+        QCOMPARE(d.summary, summary);
+        QCOMPARE(d.players, players);
+        QCOMPARE(d.rules, rules);
+    }
+
+    void cutLeavesTheLineBreakLeftovers()
+    {
+        Module2::RawData = QString::fromLatin1(test::testData("details/worked-example-crlf.txt"));
+        Module2::CutOutput();
+        QCOMPARE(Module2::ServerLine,
+                 QStringLiteral("10.0.0.5:27910^^VRAX^^Test Server^^VRAX^^base1^^VRAX^^16"
+                                "^^VRAX^^2^^VRAX^^45^^VRAX^^0\r"));
+        QCOMPARE(Module2::RulesLine, QStringLiteral("\n") + WorkedRules.chopped(1));
+        QCOMPARE(Module2::PlayerLines, QStringLiteral("\n") + WorkedPlayers);
+    }
+
+    void withCrLf_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("LF") << "a\nb\n" << "a\r\nb\r\n";
+        QTest::newRow("CR LF kept") << "a\r\nb\r\n" << "a\r\nb\r\n";
+        QTest::newRow("mixed") << "a\r\nb\nc" << "a\r\nb\r\nc";
+        QTest::newRow("leading LF and empty lines") << "\n\n" << "\r\n\r\n";
+        QTest::newRow("lone CR untouched") << "a\rb" << "a\rb";
+    }
+    void withCrLf()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, expected);
+        QCOMPARE(Module2::WithCrLf(text), expected);
+    }
+
+    // Random mixtures of delimiters, fragments and line breaks: the parsers stay inside
+    // their grids and never leave a line break in a player cell.
+    void arbitraryOutputStaysInBounds()
+    {
+        const QStringList pieces{"^^VRAX^^", "^^VRAX", "\r", "\n", "\r\n", " ", "a", "12",
+                                 "", "^", "VRAX", "\t"};
+        QRandomGenerator rng(6);
+        for (int round = 0; round < 3000; ++round) {
+            QString output;
+            const int n = rng.bounded(60);
+            for (int i = 0; i < n; ++i)
+                output += pieces[rng.bounded(int(pieces.size()))];
+            GridData grid1(2, 6);
+            GridData grid2(2, 3);
+            ListData list1;
+            Module2::RawData = Module2::WithCrLf(output);
+            Module2::CutOutput();
+            Module2::ParseServer(grid1);
+            Module2::ParsePlayers(grid2);
+            Module2::ParseRules(list1);
+            QCOMPARE(grid1.Rows(), 2);
+            QCOMPARE(grid2.Cols(), 3);
+            QCOMPARE(grid2.rowCells(grid2.Rows() - 1), Blank);
+            for (int r = 1; r < grid2.Rows(); ++r) {
+                for (const QString &cell : grid2.rowCells(r))
+                    QVERIFY2(!cell.contains(u'\r') && !cell.contains(u'\n'), qPrintable(output));
+            }
+        }
+    }
+
+    // A hostile server can fill the whole 1 MiB that is read: the parse must stay
+    // linear, not copy the rest of a line after every field.
+    void largeOutputParsesInLinearTime_data()
+    {
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<int>("players");
+        QTest::addColumn<int>("rules");
+        const int count = (1 << 20) / 10;
+        QTest::newRow("server line of fields")
+            << QStringLiteral("T^^VRAX^^").repeated(count) + "\n" << 0 << 0;
+        QTest::newRow("one long player line")
+            << WorkedServer + WorkedRules + QStringLiteral("a^^VRAX^^").repeated(count) + "\n" << 1 << 2;
+        QTest::newRow("many rules")
+            << WorkedServer + QStringLiteral("r^^VRAX^^").repeated(count) + "\n" << 0 << count;
+        QTest::newRow("many player lines")
+            << WorkedServer + WorkedRules + QStringLiteral("p^^VRAX^^1^^VRAX^^2\n").repeated(count / 2)
+            << count / 2 << 2;
+    }
+    void largeOutputParsesInLinearTime()
+    {
+        QFETCH(QString, output);
+        QFETCH(int, players);
+        QFETCH(int, rules);
+        QElapsedTimer clock;
+        clock.start();
+        const Shown d = parse(output);
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(d.players.size(), players + 1);
+        QCOMPARE(d.rules.size(), rules);
+    }
+};
+
+QTEST_GUILESS_MAIN(Module2Test)
+#include "tst_module2.moc"

@@ -1,0 +1,257 @@
+// The details query without windows: the batch file, the search path, the run and its
+// wait, the output file and QStat's failure lines.
+#include "DetailsTestSupport.h"
+#include "details/QStatQuery.h"
+#include "support/TestSupport.h"
+#include "ui/Program.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+#include <QTest>
+#include <ctime>
+
+using namespace tarvex;
+using Outcome = QStatQuery::RunResult::Outcome;
+
+namespace {
+
+double processCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+QStatQuery::RunResult run(const test::QueryFolders &folders, int timeoutMs = 15000)
+{
+    const QString path = QStatQuery::searchPath(QStatQuery::environment(), folders.folder());
+    return QStatQuery::runBatch(folders.folder(), path, timeoutMs);
+}
+
+} // namespace
+
+class QStatQueryTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void batchFileHoldsOneLfEndedLine_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::newRow("dotted address") << "10.0.0.5";
+        QTest::newRow("host name") << "q2.example-host.net";
+    }
+    void batchFileHoldsOneLfEndedLine()
+    {
+        QFETCH(QString, host);
+        test::QueryFolders folders;
+        QVERIFY(!QStatQuery::writeBatchFile(folders.folder(), host));
+        QCOMPARE(folders.read(QStringLiteral("info.bat")),
+                 "qstat -R -P -raw ^^VRAX^^ -q2s " + host.toLatin1() + ":27910 > tmp.txt\n");
+    }
+
+    // Anything a shell or QStat could read as more than a host leaves no script behind
+    // and an earlier script unchanged.
+    void hostileHostWritesNoScript_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::newRow("command after ;") << "1.2.3.4;rm -rf ~";
+        QTest::newRow("command substitution") << "$(touch owned)";
+        QTest::newRow("backquotes") << "`id`";
+        QTest::newRow("option") << "-Otmp.txt";
+        QTest::newRow("blank") << "1.2.3.4 -o x";
+        QTest::newRow("line break") << "1.2.3.4\ntouch owned";
+        QTest::newRow("pipe") << "host|sh";
+        QTest::newRow("redirection") << "host>x";
+        QTest::newRow("empty") << "";
+        QTest::newRow("non-ASCII letter") << QStringLiteral("h\u00f6st");
+    }
+    void hostileHostWritesNoScript()
+    {
+        QFETCH(QString, host);
+        test::QueryFolders folders;
+        QVERIFY(QStatQuery::writeBatchFile(folders.folder(), host).has_value());
+        QVERIFY(!folders.exists(QStringLiteral("info.bat")));
+        folders.write(QStringLiteral("info.bat"), "earlier\n");
+        QVERIFY(QStatQuery::writeBatchFile(folders.folder(), host).has_value());
+        QCOMPARE(folders.read(QStringLiteral("info.bat")), QByteArray("earlier\n"));
+    }
+
+    void searchPathPutsTheProgramFolderFirst()
+    {
+        test::QueryFolders folders;
+        QStatQuery::Environment env = QStatQuery::environment();
+        env.quakestat = QStringLiteral("/bin/true"); // any executable stands in
+        env.userPath = QStringLiteral("/opt/a::/opt/b");
+        const QString path = QStatQuery::searchPath(env, folders.folder());
+        QCOMPARE(path, folders.folder() + ':' + folders.toolFolder() + ":/opt/a:/opt/b");
+        QCOMPARE(QFileInfo(folders.toolFolder() + "/qstat").symLinkTarget(), QStringLiteral("/bin/true"));
+
+        // A link to another binary is replaced; without a binary the folder is left out.
+        env.quakestat = QStringLiteral("/bin/false");
+        QStatQuery::searchPath(env, folders.folder());
+        QCOMPARE(QFileInfo(folders.toolFolder() + "/qstat").symLinkTarget(), QStringLiteral("/bin/false"));
+        env.quakestat = QString();
+        QCOMPARE(QStatQuery::searchPath(env, folders.folder()), folders.folder() + ":/opt/a:/opt/b");
+    }
+
+    // The stand-in records how it was called: from the program's folder, with QStat's
+    // arguments, its output going to tmp.txt there.
+    void runsTheLineInTheProgramFolder()
+    {
+        test::QueryFolders folders;
+        folders.putStandIn("pwd > called.txt; for a in \"$@\"; do echo \"$a\" >> called.txt; done; "
+                           "printf 'answer\\n'");
+        QVERIFY(!QStatQuery::writeBatchFile(folders.folder(), QStringLiteral("10.0.0.5")));
+        const QStatQuery::RunResult result = run(folders);
+        QCOMPARE(result.outcome, Outcome::Finished);
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(QString::fromLocal8Bit(folders.read(QStringLiteral("called.txt"))),
+                 QFileInfo(folders.folder()).canonicalFilePath()
+                     + "\n-R\n-P\n-raw\n^^VRAX^^\n-q2s\n10.0.0.5:27910\n");
+        QCOMPARE(QStatQuery::readOutput(folders.folder()), QStringLiteral("answer\n"));
+        QVERIFY(!QStatQuery::runFailureMessage(result, "10.0.0.5", folders.folder()));
+    }
+
+    void failedRunsGiveMessages_data()
+    {
+        QTest::addColumn<QByteArray>("standIn"); // empty: no QStat at all
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing") << QByteArray() << int(Outcome::Finished)
+                                 << "QStat could not be found";
+        QTest::newRow("abort") << QByteArray("kill -ABRT $$") << int(Outcome::Crashed)
+                               << "stopped abnormally while querying 10.0.0.5 (signal 6)";
+        QTest::newRow("segfault") << QByteArray("kill -SEGV $$") << int(Outcome::Crashed)
+                                  << "(signal 11)";
+    }
+    void failedRunsGiveMessages()
+    {
+        QFETCH(QByteArray, standIn);
+        QFETCH(int, outcome);
+        QFETCH(QString, message);
+        test::QueryFolders folders;
+        if (standIn.isEmpty())
+            folders.hideQStat();
+        else
+            folders.putStandIn(standIn);
+        QVERIFY(!QStatQuery::writeBatchFile(folders.folder(), QStringLiteral("10.0.0.5")));
+        const QStatQuery::RunResult result = run(folders);
+        QCOMPARE(int(result.outcome), outcome);
+        const auto text = QStatQuery::runFailureMessage(result, "10.0.0.5", folders.folder());
+        QVERIFY(text.has_value());
+        QVERIFY2(text->contains(message), qPrintable(*text));
+    }
+
+    // A run that outlives the time-out is killed with everything it started.
+    void timeOutKillsTheWholeRun()
+    {
+        test::QueryFolders folders;
+        folders.putStandIn("echo $$ > qstat.pid; exec sleep 30");
+        QVERIFY(!QStatQuery::writeBatchFile(folders.folder(), QStringLiteral("10.0.0.5")));
+        const QStatQuery::RunResult result = run(folders, 800);
+        QCOMPARE(result.outcome, Outcome::TimedOut);
+        QVERIFY(result.elapsedMs < 5000);
+        const qint64 pid = folders.read(QStringLiteral("qstat.pid")).trimmed().toLongLong();
+        QVERIFY(pid > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!test::processRunning(pid), 3000);
+        const auto text = QStatQuery::runFailureMessage(result, "10.0.0.5", folders.folder());
+        QVERIFY(text && text->contains(QLatin1String("did not finish within 1 second")));
+    }
+
+    void programEndStopsTheWait()
+    {
+        test::EndRecorder end;
+        test::QueryFolders folders;
+        folders.putStandIn("echo $$ > qstat.pid; exec sleep 30");
+        QVERIFY(!QStatQuery::writeBatchFile(folders.folder(), QStringLiteral("10.0.0.5")));
+        QTimer::singleShot(300, [] { Program::end(0); });
+        const QStatQuery::RunResult result = run(folders);
+        QCOMPARE(result.outcome, Outcome::ProgramEnded);
+        QVERIFY(result.elapsedMs < 3000);
+        const qint64 pid = folders.read(QStringLiteral("qstat.pid")).trimmed().toLongLong();
+        QTRY_VERIFY_WITH_TIMEOUT(!test::processRunning(pid), 3000);
+        QVERIFY(!QStatQuery::runFailureMessage(result, "10.0.0.5", folders.folder()));
+    }
+
+    // The shell cannot even start there: reported at once, not after the time-out.
+    void startFailureIsReportedAtOnce()
+    {
+        test::QueryFolders folders;
+        const QString gone = folders.folder() + "/no-such-folder";
+        const QStatQuery::RunResult result = QStatQuery::runBatch(gone, QStringLiteral("/usr/bin"), 10000);
+        QCOMPARE(result.outcome, Outcome::FailedToStart);
+        QVERIFY(result.elapsedMs < 3000);
+        QVERIFY(!result.error.isEmpty());
+    }
+
+    // The wait sleeps in the event loop: a second of QStat costs next to no processor.
+    void waitingCostsNoProcessor()
+    {
+        test::QueryFolders folders;
+        folders.putStandIn("sleep 1; echo done");
+        QVERIFY(!QStatQuery::writeBatchFile(folders.folder(), QStringLiteral("10.0.0.5")));
+        const double before = processCpuSeconds();
+        const QStatQuery::RunResult result = run(folders);
+        const double spent = processCpuSeconds() - before;
+        QCOMPARE(result.outcome, Outcome::Finished);
+        QVERIFY(result.elapsedMs >= 900);
+        QVERIFY2(spent < 0.2, qPrintable(QString::number(spent)));
+    }
+
+    void readOutput_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("UTF-8") << QByteArray("caf\xc3\xa9") << QStringLiteral("caf\u00e9");
+        QTest::newRow("Latin-1 bytes") << QByteArray("caf\xe9 \x80") << QStringLiteral("caf\u00e9 \u0080");
+        QTest::newRow("capped at 1 MiB") << QByteArray(3 << 19, 'x') << QString(1 << 20, u'x');
+    }
+    void readOutput()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, text);
+        test::QueryFolders folders;
+        QVERIFY(!QStatQuery::readOutput(folders.folder()));
+        folders.write(QStringLiteral("tmp.txt"), bytes);
+        QCOMPARE(QStatQuery::readOutput(folders.folder()), text);
+    }
+
+    void serverProblem_data()
+    {
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<int>("kind"); // -1: the server answered
+        QTest::addColumn<QString>("detail");
+        QTest::newRow("down") << "Q2S^^VRAX^^1.2.3.4:27910^^VRAX^^DOWN\n" << int(QStatQuery::ServerProblem::Kind::Down) << "";
+        QTest::newRow("timeout CR LF") << "Q2S^^VRAX^^1.2.3.4:27910^^VRAX^^TIMEOUT\r\n\r\n" << int(QStatQuery::ServerProblem::Kind::Timeout) << "";
+        QTest::newRow("error") << "Q2S^^VRAX^^nohost:27910^^VRAX^^ERROR^^VRAX^^host not found\n" << int(QStatQuery::ServerProblem::Kind::Error) << "host not found";
+        QTest::newRow("answer") << "Q2S^^VRAX^^1.2.3.4:27910^^VRAX^^TIMEOUT^^VRAX^^base1^^VRAX^^16^^VRAX^^0^^VRAX^^0^^VRAX^^0\n" << -1 << "";
+        QTest::newRow("status word on a later line") << "garbage\nQ2S^^VRAX^^a^^VRAX^^DOWN\n" << -1 << "";
+        QTest::newRow("empty") << "" << -1 << "";
+    }
+    void serverProblem()
+    {
+        QFETCH(QString, output);
+        QFETCH(int, kind);
+        QFETCH(QString, detail);
+        const auto problem = QStatQuery::serverProblem(output);
+        QCOMPARE(problem.has_value(), kind >= 0);
+        if (problem) {
+            QCOMPARE(int(problem->kind), kind);
+            QCOMPARE(problem->detail, detail);
+        }
+    }
+
+    void firstWritableFolderSkipsWhatCannotBeWritten()
+    {
+        test::QueryFolders folders;
+        QCOMPARE(QStatQuery::firstWritableFolder({QString(), QStringLiteral("/dev/null/sub"), folders.folder()}),
+                 folders.folder());
+        QCOMPARE(QStatQuery::firstWritableFolder({QStringLiteral("/dev/null/sub")}), QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(QStatQueryTest)
+#include "tst_qstatquery.moc"
