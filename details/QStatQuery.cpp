@@ -237,7 +237,8 @@ RunResult runBatch(const QString &folder, const QString &path, int timeoutMs)
         endCheck.start(EndCheckIntervalMs);
         loop.exec();
     }
-    result.elapsedMs = clock.elapsed();
+    result.elapsedNs = clock.nsecsElapsed();
+    result.elapsedMs = result.elapsedNs / 1000000;
     if (ended)
         return result;
 

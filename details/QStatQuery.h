@@ -72,6 +72,7 @@ struct RunResult
     int signal = 0;
     QString error;
     qint64 elapsedMs = 0; // from the start to the end of the run
+    qint64 elapsedNs = 0;
 };
 
 // Starts info.bat in folder with /bin/sh (no terminal, the folder as its working

@@ -138,6 +138,8 @@ frmMoreInfo::LoadResult frmMoreInfo::Form_Load()
     const QString path = QStatQuery::searchPath(env, m_folder);
     const QPointer<frmMoreInfo> self(this);
     const QStatQuery::RunResult run = QStatQuery::runBatch(m_folder, path, env.timeoutMs);
+    if (self)
+        m_lastRun = run;
     if (Program::endRequested() || !self
         || run.outcome == QStatQuery::RunResult::Outcome::ProgramEnded)
         return LoadResult::ProgramEnded;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "details/QStatQuery.h"
+
 #include <QString>
 #include <QWidget>
 
@@ -33,6 +35,8 @@ public:
     State state() const { return m_state; }
     // The folder of info.bat and tmp.txt used by the last load.
     QString folder() const { return m_folder; }
+    // How the last load's QStat run went (its duration feeds the benchmark).
+    const QStatQuery::RunResult &lastRun() const { return m_lastRun; }
 
     FlexGrid *Grid1 = nullptr;
     FlexGrid *Grid2 = nullptr;
@@ -52,6 +56,7 @@ private:
 
     State m_state = State::NotLoaded;
     QString m_folder;
+    QStatQuery::RunResult m_lastRun;
 };
 
 } // namespace tarvex
