@@ -21,7 +21,9 @@ QString CutAtNull(const QString &text)
 
 std::optional<QString> ShortPathOf(const QString &path)
 {
-    if (path.isEmpty())
+    // A NUL would cut the name short at the system call, which would then look at
+    // another file than the one named.
+    if (path.isEmpty() || path.contains(QChar(u'\0')))
         return std::nullopt;
     const QFileInfo info(path);
     if (!info.exists() || info.isDir())

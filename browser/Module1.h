@@ -17,7 +17,8 @@ QString HostPart(const QString &address);
 QString CutAtNull(const QString &text);
 
 // The stored form of a chosen file's path: absolute and cleaned, symbolic links left
-// as they are. No value (the "file not found" failure) when no such file exists.
+// as they are. No value (the "file not found" failure) when no such file exists, when
+// it is a folder, or when the path holds a NUL.
 std::optional<QString> ShortPathOf(const QString &path);
 
 // True for a text that can only be a host: a dotted address or a host name made of

@@ -101,6 +101,11 @@ private:
 
     // --- game location and launch ---
     QString m_dialogFileName = QStringLiteral("quake2.exe"); // the file dialog's last file
+    // The latest press on the grid lay on the title row: the double-click that follows
+    // it sorts, it never starts the game.
+    bool m_lastPressOnTitle = false;
+    QString usableQuakeLocation() const; // empty when it names no existing file
+    void startGame(const QString &location, const QString &address);
 
     // --- pinging ---
     QObject *Ping1 = nullptr;     // the window's Ping control, created by its identifier

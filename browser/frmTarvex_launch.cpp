@@ -1,18 +1,193 @@
 // Locating the game and starting it on a double-click; sorting by a column title.
+#include "browser/Module1.h"
+#include "browser/Settings.h"
 #include "browser/frmTarvex.h"
+#include "grid/FlexGrid.h"
+#include "ui/Dialogs.h"
+#include "ui/Program.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTextDocument>
 
 namespace tarvex {
 
+namespace {
+
+const QString LocateText = QStringLiteral("You must locate Quake to continue.");
+const QString GameFileName = QStringLiteral("quake2.exe");
+
+// The open dialog's filters. Linux names are case-sensitive while the game's Windows
+// build ships as Quake2.exe, QUAKE2.EXE or quake2.exe, so the first entry spells every
+// letter both ways (native dialogs do not fold case themselves). The second entry lets
+// the user pick a native Linux build, which is usually named quake2 or yquake2.
+const QStringList LocateFilters = {
+    QStringLiteral("Quake2 ([Qq][Uu][Aa][Kk][Ee]2.[Ee][Xx][Ee])"),
+    QStringLiteral("All files (*)"),
+};
+
+// A message shown in a box: a text that could be taken for markup (an address cell
+// comes from a web page) is shown as the plain text it is.
+QString shown(const QString &text)
+{
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text) : text;
+}
+
+// The executable to start in folder: the file named quake2.exe there in any letter
+// case (the exact lower-case name first), else the file the user chose.
+QString gameExecutable(const QString &folder, const QString &chosen)
+{
+    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    if (names.contains(GameFileName))
+        return folder + GameFileName;
+    for (const QString &name : names) {
+        if (name.compare(GameFileName, Qt::CaseInsensitive) == 0)
+            return folder + name;
+    }
+    return chosen;
+}
+
+// True for a Windows executable: its file starts with the "MZ" signature.
+bool isWindowsProgram(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.read(2) == QByteArrayLiteral("MZ");
+}
+
+} // namespace
+
 void frmTarvex::mnuDirectory_Click()
 {
+    const ui::Answer chosen = ui::openFileDialog(this, QStringLiteral("Find Quake2"),
+                                                 m_dialogFileName, LocateFilters);
+    if (!chosen)
+        return; // cancelled: the previous location stays, nothing is stored
+    m_dialogFileName = *chosen;
+
+    const std::optional<QString> location = Module1::ShortPathOf(*chosen);
+    if (!location) {
+        ui::messageBox(this,
+                       shown(QStringLiteral("File not found: %1\nThe game's location was not changed.")
+                                 .arg(*chosen)),
+                       ui::MsgIcon::Critical);
+        return;
+    }
+    m_quakeLocation = *location;
+    if (!Settings::SaveSetting(Settings::DataSection, Settings::KeyQuakeLocation, m_quakeLocation))
+        ui::messageBox(this,
+                       tr("The game's location could not be saved: the settings file is not "
+                          "writable. It is kept until the program ends."),
+                       ui::MsgIcon::Warning);
+}
+
+QString frmTarvex::usableQuakeLocation() const
+{
+    if (m_quakeLocation.isEmpty())
+        return {};
+    return Module1::ShortPathOf(m_quakeLocation).value_or(QString());
 }
 
 void frmTarvex::Grid1_DblClick()
 {
+    Grid1->setCol(ColAddress);
+    // The title row names no server: a double-click on a column title sorts (its
+    // presses did that already), and one before any server row was chosen does nothing.
+    if (m_lastPressOnTitle || Grid1->Row() < 1)
+        return;
+
+    // The game joins its arguments and runs every "+" or ";" piece as a console
+    // command, so only a plain host and port may reach its command line.
+    const QString address = Grid1->Text();
+    if (address.isEmpty()) {
+        ui::messageBox(this, tr("This row holds no server address, so the game was not started."),
+                       ui::MsgIcon::Warning);
+        return;
+    }
+    if (!Module1::IsPlainAddress(address)) {
+        ui::messageBox(this,
+                       shown(tr("The address \"%1\" is not a host name or IP address with an "
+                                "optional \":port\", so the game was not started.")
+                                 .arg(address)),
+                       ui::MsgIcon::Warning);
+        return;
+    }
+
+    QString location = usableQuakeLocation();
+    if (location.isEmpty()) {
+        ui::messageBox(this, LocateText, ui::MsgIcon::Critical);
+        if (Program::endRequested())
+            return;
+        mnuDirectory_Click();
+        if (Program::endRequested())
+            return;
+        location = usableQuakeLocation();
+        if (location.isEmpty())
+            return;
+    }
+    startGame(location, address);
 }
 
-void frmTarvex::Grid1_MouseDown(int, int, double, double)
+void frmTarvex::startGame(const QString &location, const QString &address)
 {
+    // The folder is the location up to and including its last separator.
+    const QString name = QFileInfo(location).fileName();
+    const QString folder = location.left(location.size() - name.size());
+    if (!QDir::setCurrent(folder)) {
+        ui::messageBox(this, shown(tr("The game's folder %1 could not be entered.").arg(folder)),
+                       ui::MsgIcon::Critical);
+        return;
+    }
+
+    const QString executable = gameExecutable(folder, location);
+    const bool windowsProgram = isWindowsProgram(executable);
+    const QString wine = windowsProgram ? QStandardPaths::findExecutable(QStringLiteral("wine"))
+                                        : QString();
+
+    // Arguments go to the program one by one, never through a shell.
+    QProcess game;
+    if (!wine.isEmpty()) {
+        game.setProgram(wine);
+        game.setArguments({executable, QStringLiteral("+connect"), address});
+    } else {
+        game.setProgram(executable);
+        game.setArguments({QStringLiteral("+connect"), address});
+    }
+    game.setWorkingDirectory(folder);
+    qint64 pid = 0;
+    if (!game.startDetached(&pid)) {
+        QString text = tr("The game could not be started: %1\n%2")
+                           .arg(game.errorString(), game.program());
+        if (windowsProgram && wine.isEmpty())
+            text += tr("\nIt is a Windows program: install wine to run it.");
+        ui::messageBox(this, shown(text), ui::MsgIcon::Critical);
+        return;
+    }
+
+    if (mnuCloseStartup->isChecked())
+        Program::end(0);
+}
+
+void frmTarvex::Grid1_MouseDown(int, int, double x, double y)
+{
+    m_lastPressOnTitle = y <= Grid1->RowHeight();
+    if (!m_lastPressOnTitle)
+        return;
+    // Edges are reckoned from the grid's left edge; a press exactly on the edge between
+    // two columns belongs to the left one, a press right of the last column to none.
+    double left = 0;
+    for (int i = 0; i < Grid1->Cols(); ++i) {
+        const double right = left + Grid1->ColWidth(i);
+        if (left <= x && x <= right) {
+            Grid1->setCol(i);
+            Grid1->Sort();
+            return;
+        }
+        left = right;
+    }
 }
 
 } // namespace tarvex
