@@ -21,12 +21,11 @@ namespace {
 const QString LocateText = QStringLiteral("You must locate Quake to continue.");
 const QString GameFileName = QStringLiteral("quake2.exe");
 
-// The open dialog's filters. Linux names are case-sensitive while the game's Windows
-// build ships as Quake2.exe, QUAKE2.EXE or quake2.exe, so the first entry spells every
-// letter both ways (native dialogs do not fold case themselves). The second entry lets
+// The open dialog's filters. The game's Windows build ships as Quake2.exe, QUAKE2.EXE
+// or quake2.exe; the dialog matches names in any letter case. The second entry lets
 // the user pick a native Linux build, which is usually named quake2 or yquake2.
 const QStringList LocateFilters = {
-    QStringLiteral("Quake2 ([Qq][Uu][Aa][Kk][Ee]2.[Ee][Xx][Ee])"),
+    QStringLiteral("Quake2 (Quake2.exe)"),
     QStringLiteral("All files (*)"),
 };
 

@@ -57,16 +57,27 @@ Answer openFileDialog(QWidget *parent, const QString &title, const QString &star
     if (responder())
         return responder()(Prompt{Prompt::Kind::OpenFile, {}, title, MsgIcon::None,
                                   startFile, filters});
-    QFileDialog dialog(parent, title);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setNameFilters(filters);
-    if (!filters.isEmpty())
-        dialog.selectNameFilter(filters.first());
-    dialog.selectFile(startFile);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    const auto dialog = makeOpenFileDialog(parent, title, startFile, filters);
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
         return std::nullopt;
-    return dialog.selectedFiles().first();
+    return dialog->selectedFiles().first();
+}
+
+std::unique_ptr<QFileDialog> makeOpenFileDialog(QWidget *parent, const QString &title,
+                                                const QString &startFile,
+                                                const QStringList &filters)
+{
+    auto dialog = std::make_unique<QFileDialog>(parent, title);
+    // Qt's own dialog matches name filters in any letter case on every desktop; the
+    // desktops' native dialogs do not, and the game's file is spelt many ways.
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setNameFilters(filters);
+    if (!filters.isEmpty())
+        dialog->selectNameFilter(filters.first());
+    dialog->selectFile(startFile);
+    return dialog;
 }
 
 } // namespace tarvex::ui

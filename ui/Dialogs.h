@@ -3,8 +3,10 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <optional>
 
+class QFileDialog;
 class QWidget;
 
 namespace tarvex::ui {
@@ -46,8 +48,14 @@ Answer inputBox(QWidget *parent, const QString &prompt, const QString &title,
                 const QString &defaultText);
 
 // A modal open-file dialog starting at startFile; the first filter is selected.
-// Returns the absolute path of the chosen file, or no value when cancelled.
+// Returns the absolute path of the chosen file, or no value when cancelled. Filters
+// match file names in any letter case.
 Answer openFileDialog(QWidget *parent, const QString &title, const QString &startFile,
                       const QStringList &filters);
+
+// The dialog that openFileDialog shows, set up but not shown.
+std::unique_ptr<QFileDialog> makeOpenFileDialog(QWidget *parent, const QString &title,
+                                                const QString &startFile,
+                                                const QStringList &filters);
 
 } // namespace tarvex::ui

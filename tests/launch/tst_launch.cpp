@@ -129,13 +129,15 @@ struct Bench
     }
 };
 
-// The file-name pattern of a dialog filter entry, matched as strictly as a native
-// dialog does: case-sensitively.
+// The file-name pattern of a dialog filter entry, matched as the program's dialog does:
+// in any letter case.
 bool filterMatches(const QString &filter, const QString &name)
 {
     const QString patterns = filter.section(QLatin1Char('('), -1).chopped(1);
     for (const QString &p : patterns.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        if (QRegularExpression(QRegularExpression::wildcardToRegularExpression(p)).match(name).hasMatch())
+        const QRegularExpression pattern(QRegularExpression::wildcardToRegularExpression(p),
+                                         QRegularExpression::CaseInsensitiveOption);
+        if (pattern.match(name).hasMatch())
             return true;
     }
     return false;
@@ -164,6 +166,7 @@ private slots:
         QCOMPARE(asked.title, QStringLiteral("Find Quake2"));
         QCOMPARE(asked.defaultText, QStringLiteral("quake2.exe"));
         QCOMPARE(asked.filters.size(), 2);
+        QCOMPARE(asked.filters[0], QStringLiteral("Quake2 (Quake2.exe)"));
         for (const char *name : {"quake2.exe", "Quake2.exe", "QUAKE2.EXE"})
             QVERIFY2(filterMatches(asked.filters[0], QLatin1String(name)), name);
         QVERIFY(!filterMatches(asked.filters[0], QStringLiteral("yquake2")));
