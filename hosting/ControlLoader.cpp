@@ -317,7 +317,15 @@ Invoked call(QObject *control, const char *method, const QVariantList &args)
     std::vector<QVariant> values(std::size_t(args.size()));
     QGenericArgument generic[kMaxArgs];
     for (int i = 0; i < args.size(); ++i) {
-        const QMetaType type = found.parameterMetaType(i);
+        QMetaType type = found.parameterMetaType(i);
+        if (!type.isValid()) {
+            // Qt records no meta-type for a by-reference parameter ("qint16&"): take the
+            // referred type, and hand the method a reference to a converted copy.
+            QByteArray name = found.parameterTypeName(i);
+            if (name.endsWith('&'))
+                name.chop(1);
+            type = QMetaType::fromName(name);
+        }
         QVariant &v = values[std::size_t(i)];
         v = args.at(i);
         if (type == QMetaType::fromType<QVariant>()) {

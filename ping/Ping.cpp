@@ -177,6 +177,7 @@ bool Ping::waitForLookup()
     QEventLoop loop;
     QTimer limit;
     limit.setSingleShot(true);
+    limit.setTimerType(Qt::PreciseTimer); // a coarse timer may end the wait 5 % early
     QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
     limit.start(qMax(0, m_lookupTimeLimit));
     m_waits.append(&loop);

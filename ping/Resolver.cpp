@@ -44,7 +44,9 @@ LookupResult forward(const QByteArray &name)
             break;
         }
     }
-    result.officialName = QByteArray(list->ai_canonname ? list->ai_canonname : name.constData());
+    // A numeric "name" has no canonical name: the text itself is its name.
+    const char *canonical = list->ai_canonname;
+    result.officialName = QByteArray(canonical && *canonical ? canonical : name.constData());
     freeaddrinfo(list);
     return result;
 }
