@@ -20,7 +20,9 @@ void frmTarvex::cmdMoreInfo_Click()
     // The port of the Address cell is dropped: the query always goes to port 27910.
     Module1::ServerIP = Module1::HostPart(Grid1->TextMatrix(row, ColAddress));
 
-    if (m_moreInfo) {
+    // A window that was closed or failed to load may await its deletion: it counts as
+    // not loaded, and a fresh one takes its place.
+    if (m_moreInfo && m_moreInfo->state() != frmMoreInfo::State::NotLoaded) {
         // Shown: brought to the front with its data; loading: its query is still running.
         m_moreInfo->Show();
         return;

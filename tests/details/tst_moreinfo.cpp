@@ -274,6 +274,28 @@ private slots:
         QCOMPARE(end.count(), 0);
     }
 
+    // A window that failed is only deleted once the event loop gets to it: a click
+    // before that must load a fresh window, which then stays.
+    void clickRightAfterAFailure()
+    {
+        test::QueryFolders folders;
+        test::PromptRecorder prompts;
+        folders.putStandIn("exit 0");
+        frmTarvex w;
+        selectServer(w, QStringLiteral("10.0.0.5"));
+        w.cmdMoreInfo_Click();
+        w.cmdMoreInfo_Click();
+        QCOMPARE(prompts.messages().size(), 2);
+
+        folders.write(QStringLiteral("answer.txt"), test::testData(QStringLiteral("details/worked-example-crlf.txt")));
+        folders.putStandIn("cat answer.txt");
+        w.cmdMoreInfo_Click();
+        QCOMPARE(prompts.messages().size(), 2);
+        QTest::qWait(50);
+        QVERIFY(details(w) && details(w)->isVisible());
+        QCOMPARE(details(w)->Grid1->TextMatrix(1, 1), QStringLiteral("Test Server"));
+    }
+
     // In its raw output form quakestat takes the long name, and the window shows it.
     void longPlayerNameIsShown()
     {
