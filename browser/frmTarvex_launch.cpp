@@ -29,12 +29,6 @@ const QStringList LocateFilters = {
     QStringLiteral("All files (*)"),
 };
 
-// A message shown in a box: a text that could be taken for markup (an address cell
-// comes from a web page) is shown as the plain text it is.
-QString shown(const QString &text)
-{
-    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text) : text;
-}
 
 // The executable to start in folder: the file named quake2.exe there in any letter
 // case (the exact lower-case name first), else the file the user chose.
@@ -70,8 +64,8 @@ void frmTarvex::mnuDirectory_Click()
     const std::optional<QString> location = Module1::ShortPathOf(*chosen);
     if (!location) {
         ui::messageBox(this,
-                       shown(QStringLiteral("File not found: %1\nThe game's location was not changed.")
-                                 .arg(*chosen)),
+                       QStringLiteral("File not found: %1\nThe game's location was not changed.")
+                                 .arg(*chosen),
                        ui::MsgIcon::Critical);
         return;
     }
@@ -108,9 +102,9 @@ void frmTarvex::Grid1_DblClick()
     }
     if (!Module1::IsPlainAddress(address)) {
         ui::messageBox(this,
-                       shown(tr("The address \"%1\" is not a host name or IP address with an "
+                       tr("The address \"%1\" is not a host name or IP address with an "
                                 "optional \":port\", so the game was not started.")
-                                 .arg(address)),
+                                 .arg(address),
                        ui::MsgIcon::Warning);
         return;
     }
@@ -136,7 +130,7 @@ void frmTarvex::startGame(const QString &location, const QString &address)
     const QString name = QFileInfo(location).fileName();
     const QString folder = location.left(location.size() - name.size());
     if (!QDir::setCurrent(folder)) {
-        ui::messageBox(this, shown(tr("The game's folder %1 could not be entered.").arg(folder)),
+        ui::messageBox(this, tr("The game's folder %1 could not be entered.").arg(folder),
                        ui::MsgIcon::Critical);
         return;
     }
@@ -162,7 +156,7 @@ void frmTarvex::startGame(const QString &location, const QString &address)
                            .arg(game.errorString(), game.program());
         if (windowsProgram && wine.isEmpty())
             text += tr("\nIt is a Windows program: install wine to run it.");
-        ui::messageBox(this, shown(text), ui::MsgIcon::Critical);
+        ui::messageBox(this, text, ui::MsgIcon::Critical);
         return;
     }
 

@@ -25,6 +25,9 @@ void messageBox(QWidget *parent, const QString &text, MsgIcon icon, const QStrin
     }
     QMessageBox box(parent);
     box.setWindowTitle(title.isEmpty() ? QStringLiteral("Tarvex") : title);
+    // Texts carry what came from the network or the user (addresses, error texts):
+    // never let them be read as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(text);
     switch (icon) {
     case MsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;

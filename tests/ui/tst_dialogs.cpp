@@ -1,7 +1,11 @@
 #include "support/TestSupport.h"
 #include "ui/Dialogs.h"
 
+#include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QTemporaryDir>
@@ -43,6 +47,29 @@ private slots:
         QTRY_COMPARE(shown(), (QStringList{"QUAKE2.EXE", "quake2.exe"}));
         dialog->selectNameFilter(QStringLiteral("All files (*)"));
         QTRY_COMPARE(shown().size(), 4);
+    }
+
+    // Text from the network must not be read as markup in a real box.
+    void messageBoxShowsPlainText()
+    {
+        Qt::TextFormat format = Qt::AutoText;
+        QString shownText;
+        QTimer closer;
+        int polls = 0;
+        connect(&closer, &QTimer::timeout, this, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                format = box->textFormat();
+                shownText = box->text();
+                box->button(QMessageBox::Ok)->click();
+            } else if (++polls > 300) {
+                closer.stop();
+            }
+        });
+        closer.start(10);
+        ui::messageBox(nullptr, QStringLiteral("<b>1.2.3.4</b> is not a host"));
+        closer.stop();
+        QCOMPARE(format, Qt::PlainText);
+        QCOMPARE(shownText, QStringLiteral("<b>1.2.3.4</b> is not a host"));
     }
 
     void boxesGoToTheResponder()
