@@ -58,8 +58,10 @@ void ListService::onConnection()
             socket->close();
             continue;
         }
+        // The request head read so far lives as long as its socket, which may outlive
+        // this service while the server tears its sockets down.
         auto *head = new QByteArray;
-        connect(socket, &QObject::destroyed, this, [head] { delete head; });
+        connect(socket, &QObject::destroyed, [head] { delete head; });
         connect(socket, &QTcpSocket::readyRead, this, [this, socket, head] {
             *head += socket->readAll();
             if (head->size() > MaxRequestHead) {
