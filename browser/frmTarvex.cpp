@@ -4,6 +4,7 @@
 #include "browser/ServerListParser.h"
 #include "browser/Settings.h"
 #include "grid/FlexGrid.h"
+#include "hosting/ControlLoader.h"
 #include "ui/Dialogs.h"
 #include "ui/Program.h"
 
@@ -17,8 +18,6 @@ namespace tarvex {
 
 const QString frmTarvex::RefreshedText =
     QStringLiteral("Server list refreshed.  Double-click a server to join game.");
-const QString frmTarvex::FinishedPingingText =
-    QStringLiteral("Finished pinging.  Double-click a server to join game.");
 
 namespace {
 
@@ -43,6 +42,7 @@ frmTarvex::frmTarvex(QWidget *parent)
     buildLayout();
     buildMenus();
     wireHandlers();
+    createPingControl(hosting::defaultSearch());
 }
 
 frmTarvex::~frmTarvex() = default;
@@ -193,9 +193,15 @@ void frmTarvex::cmdRefresh_Click()
     ParseList();
 }
 
+void frmTarvex::setStatus(const QString &text)
+{
+    Label1->setText(text);
+    emit statusShown(text);
+}
+
 void frmTarvex::ParseList()
 {
-    Label1->setText(QStringLiteral("Getting Server List..."));
+    setStatus(QStringLiteral("Getting Server List..."));
     for (QPushButton *b : {cmdRefresh, cmdPing, Command1, cmdMoreInfo, cmdPingSelect})
         b->setEnabled(false);
 
@@ -204,7 +210,7 @@ void frmTarvex::ParseList()
     if (Program::endRequested())
         return;
     const QString page = fetched.ok ? HttpTransfer::decodeBody(fetched.body) : QString();
-    Label1->setText(QStringLiteral("Parsing Data, Please Wait..."));
+    setStatus(QStringLiteral("Parsing Data, Please Wait..."));
 
     if (page.size() < ServerList::MinimumPageLength) {
         ui::messageBox(this, ServerList::failureMessage(fetched.error));
@@ -219,7 +225,7 @@ void frmTarvex::ParseList()
 
     for (QPushButton *b : {cmdRefresh, cmdPing, cmdMoreInfo, Command1, cmdPingSelect})
         b->setEnabled(true);
-    Label1->setText(RefreshedText);
+    setStatus(RefreshedText);
     if (mnuPingStartup->isChecked())
         Ping();
 }

@@ -15,6 +15,9 @@ class FlexGrid;
 class HttpTransfer;
 class frmAbout;
 class frmMoreInfo;
+namespace hosting {
+struct SearchPath;
+}
 
 // The main window: the server list, its commands and the program's settings. The
 // program starts by running Form_Load and ends when this window closes.
@@ -27,7 +30,6 @@ public:
     enum Column { ColName = 0, ColAddress = 1, ColPlayers = 2, ColMap = 3, ColPing = 4 };
 
     static const QString RefreshedText;
-    static const QString FinishedPingingText;
 
     explicit frmTarvex(QWidget *parent = nullptr);
     ~frmTarvex() override;
@@ -54,6 +56,12 @@ public:
     virtual void Ping();
     void cmdPing_Click();
     void cmdPingSelect_Click();
+    // Creates the window's Ping control by its program identifier, looking where
+    // search says, and loads it with the window's stored properties. On failure the
+    // window works without it and the ping commands say why.
+    bool createPingControl(const hosting::SearchPath &search);
+    QObject *pingControl() const { return Ping1; }
+    QString pingControlError() const { return m_pingControlError; }
 
     // --- details ---
     void cmdMoreInfo_Click();
@@ -87,6 +95,13 @@ public:
     // The game's executable as stored; empty until the game is located.
     QString quakeLocation() const { return m_quakeLocation; }
 
+    // Writes the status line.
+    void setStatus(const QString &text);
+
+signals:
+    // Every text written into the status line, in order.
+    void statusShown(const QString &text);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -110,6 +125,7 @@ private:
     // --- pinging ---
     QObject *Ping1 = nullptr;     // the window's Ping control, created by its identifier
     QString m_pingControlError;   // why it could not be created, when it could not
+    bool pingControlReady();      // says why not, once per command, when it is missing
 
     // --- details ---
     QPointer<frmMoreInfo> m_moreInfo;

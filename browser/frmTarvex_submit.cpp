@@ -41,7 +41,7 @@ void frmTarvex::Command1_Click()
                                     .value_or(QString());
     if (Program::endRequested())
         return;
-    Label1->setText(QStringLiteral("Getting Server List..."));
+    setStatus(QStringLiteral("Getting Server List..."));
 
     Inet1->URL = addServerUrl(addressText);
     const HttpTransfer::Result sent = Inet1->OpenURL();
@@ -50,7 +50,7 @@ void frmTarvex::Command1_Click()
     // The page's answer is not read: any HTTP answer means the request arrived. Only a
     // request that never got one is reported; otherwise the status line stays as it is.
     if (!sent.ok && sent.httpStatus == 0)
-        Label1->setText(tr("Server not submitted: %1").arg(sent.error));
+        setStatus(tr("Server not submitted: %1").arg(sent.error));
 }
 
 void frmTarvex::showAboutSplash()

@@ -1,5 +1,6 @@
 #include "browser/HttpTransfer.h"
 #include "browser/ServerListParser.h"
+#include "browser/ServerPing.h"
 #include "browser/frmTarvex.h"
 #include "grid/FlexGrid.h"
 #include "support/ListPages.h"
@@ -302,7 +303,7 @@ private slots:
             QVERIFY2(needed <= b->width(), qPrintable(QStringLiteral("%1 needs %2 px, has %3")
                                                           .arg(caption).arg(needed).arg(b->width())));
         }
-        for (const QString &status : {frmTarvex::RefreshedText, frmTarvex::FinishedPingingText}) {
+        for (const QString &status : {frmTarvex::RefreshedText, ServerPing::FinishedText}) {
             const int needed = w->Label1->fontMetrics().horizontalAdvance(status);
             QVERIFY2(needed <= w->Label1->width(),
                      qPrintable(QStringLiteral("status needs %1 px, has %2").arg(needed).arg(w->Label1->width())));

@@ -1,0 +1,330 @@
+// The main window pinging its servers with its real Ping control, created from the
+// built library by program identifier, inside a private network namespace: all of
+// 127.0.0.0/8 answers there, and 192.0.2.0/24 is routed into loopback where nothing
+// answers it.
+#include "browser/ServerPing.h"
+#include "browser/frmTarvex.h"
+#include "grid/FlexGrid.h"
+#include "hosting/ControlLoader.h"
+#include "support/ListPages.h"
+#include "support/TestSupport.h"
+#include "ListService.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sched.h>
+#include <unistd.h>
+
+using namespace tarvex;
+using namespace tarvex::test;
+
+namespace {
+
+QString g_noNamespace; // why the echo tests cannot run here, when they cannot
+
+// Runs before QApplication, while the process is single-threaded.
+void enterPrivateNetwork()
+{
+    if (geteuid() != 0) {
+        g_noNamespace = QStringLiteral("needs root for a private network namespace (CI runs as root)");
+        return;
+    }
+    if (unshare(CLONE_NEWNET) != 0) {
+        g_noNamespace = QStringLiteral("unshare(CLONE_NEWNET) is not allowed here: %1")
+                            .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return;
+    }
+    if (std::system("ip link set lo up && ip route add 192.0.2.0/24 dev lo") != 0)
+        g_noNamespace = QStringLiteral("could not set up loopback in the private namespace");
+}
+
+// A server grid on the window, filled as a refresh would.
+void fill(frmTarvex &w, const QStringList &addresses)
+{
+    while (w.Grid1->Rows() > 2)
+        w.Grid1->RemoveItem(w.Grid1->Rows());
+    for (int i = 0; i < addresses.size(); ++i) {
+        if (i > 0)
+            w.Grid1->AddItem(QString());
+        w.Grid1->setTextMatrix(i + 1, 0, QStringLiteral("Server %1").arg(i + 1));
+        w.Grid1->setTextMatrix(i + 1, 1, addresses[i]);
+        w.Grid1->setTextMatrix(i + 1, 2, QStringLiteral("%1/8").arg(i));
+        w.Grid1->setTextMatrix(i + 1, 3, QStringLiteral("q2dm%1").arg(i + 1));
+    }
+}
+
+QStringList column(const frmTarvex &w, int col)
+{
+    QStringList cells;
+    for (int r = 1; r < w.Grid1->Rows(); ++r)
+        cells << w.Grid1->TextMatrix(r, col);
+    return cells;
+}
+
+bool isMilliseconds(const QString &text)
+{
+    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+    return digits.match(text).hasMatch();
+}
+
+class Window : public frmTarvex
+{
+public:
+    void showAboutSplash() override {}
+};
+
+} // namespace
+
+class PingingTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TempSettings> m_settings;
+    std::unique_ptr<PromptRecorder> m_prompts;
+    std::unique_ptr<EndRecorder> m_end;
+    QStringList m_statuses;
+
+    std::unique_ptr<Window> window()
+    {
+        auto w = std::make_unique<Window>();
+        connect(w.get(), &frmTarvex::statusShown, this, [this](const QString &t) { m_statuses << t; });
+        if (!w->pingControl())
+            qWarning("no Ping control: %s", qPrintable(w->pingControlError()));
+        return w;
+    }
+
+    static void setTimeOut(frmTarvex &w, int ms)
+    {
+        QVERIFY(hosting::setProperty(w.pingControl(), "TimeOut", ms));
+    }
+
+private slots:
+    void init()
+    {
+        if (!g_noNamespace.isEmpty())
+            QSKIP(qPrintable(g_noNamespace));
+        m_settings = std::make_unique<TempSettings>();
+        m_prompts = std::make_unique<PromptRecorder>();
+        m_end = std::make_unique<EndRecorder>();
+        m_statuses.clear();
+    }
+    void cleanup()
+    {
+        m_end.reset();
+        m_prompts.reset();
+        m_settings.reset();
+    }
+
+    void controlComesWithTheWindowsLayout()
+    {
+        auto w = window();
+        QVERIFY(w->pingControl());
+        QCOMPARE(hosting::property(w->pingControl(), "TimeOut").value.toInt(), 1500);
+        QCOMPARE(hosting::property(w->pingControl(), "ResolveNames").value.toBool(), false);
+        QCOMPARE(hosting::property(w->pingControl(), "HostName").value.toString(), QString());
+        QVERIFY(!w->pingControl()->property("visible").toBool());
+    }
+
+    void listPingFillsThePingColumn()
+    {
+        auto w = window();
+        fill(*w, {"127.0.0.2:27910", "127.0.0.3", "192.0.2.99:27910", "127.0.0.4:27911"});
+        setTimeOut(*w, 300);
+        const QStringList names = column(*w, 0), addresses = column(*w, 1), players = column(*w, 2),
+                          maps = column(*w, 3);
+        w->cmdPing->click();
+        const QStringList pings = column(*w, 4);
+        QVERIFY2(isMilliseconds(pings[0]) && isMilliseconds(pings[1]) && isMilliseconds(pings[3]),
+                 qPrintable(pings.join('|')));
+        QCOMPARE(pings[2], QStringLiteral("Timed Out"));
+        QCOMPARE(column(*w, 0), names);
+        QCOMPARE(column(*w, 1), addresses);
+        QCOMPARE(column(*w, 2), players);
+        QCOMPARE(column(*w, 3), maps);
+        QCOMPARE(m_statuses, (QStringList{"Pinging Servers - 20%", "Pinging Servers - 40%",
+                                          "Pinging Servers - 60%", "Pinging Servers - 80%",
+                                          ServerPing::FinishedText}));
+        QVERIFY(m_prompts->prompts().isEmpty());
+    }
+
+    void selectedPingChangesOneCell()
+    {
+        auto w = window();
+        fill(*w, {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"});
+        w->Grid1->setTextMatrix(0, 1, QStringLiteral("Address"));
+        w->Grid1->setTextMatrix(0, 4, QStringLiteral("Ping"));
+        // Before any server is selected the current row is the title row: no ping of
+        // "Address", nothing written over the title.
+        w->cmdPingSelect->click();
+        QCOMPARE(column(*w, 4), QStringList(4, QString()));
+        QCOMPARE(w->Grid1->TextMatrix(0, 4), QStringLiteral("Ping"));
+        QVERIFY(m_statuses.last().contains(QLatin1String("Select a server")));
+
+        QTest::mouseClick(w->Grid1->viewport(), Qt::LeftButton, {},
+                          w->Grid1->viewport()->mapFrom(w->Grid1, w->Grid1->cellCenter(2, 0)));
+        QCOMPARE(w->Grid1->Row(), 2);
+        m_statuses.clear();
+        w->cmdPingSelect->click();
+        const QStringList pings = column(*w, 4);
+        QVERIFY(isMilliseconds(pings[1]));
+        QCOMPARE(pings[0], QString());
+        QCOMPARE(pings[2], QString());
+        QCOMPARE(pings[3], QString());
+        QCOMPARE(m_statuses, (QStringList{"Pinging Server - 40%", ServerPing::FinishedText}));
+    }
+
+    void refreshEndsWithTheListPingWhenChosen_data()
+    {
+        QTest::addColumn<QByteArray>("option");
+        QTest::addColumn<bool>("pageServed");
+        QTest::addColumn<bool>("pinged");
+        QTest::newRow("checked") << QByteArray("True") << true << true;
+        QTest::newRow("unchecked") << QByteArray("False") << true << false;
+        QTest::newRow("failed refresh") << QByteArray("True") << false << false;
+    }
+    void refreshEndsWithTheListPingWhenChosen()
+    {
+        QFETCH(QByteArray, option);
+        QFETCH(bool, pageServed);
+        QFETCH(bool, pinged);
+        tools::ListService service;
+        QVERIFY(service.listen());
+        service.setPage(pageServed ? listPage({{"A", "127.0.0.2:27910", "1/8", "q2dm1"},
+                                               {"B", "127.0.0.3:27910", "2/8", "q2dm2"}})
+                                         .toUtf8()
+                                   : QByteArray("short"));
+        m_settings->writeIni("[Data]\nQuakeLocation=x\nmnuPing=" + option + "\n[Endpoints]\nServerListHost="
+                             + service.baseUrl().toUtf8() + "\n");
+        auto w = window();
+        w->Form_Load();
+        if (pinged) {
+            QCOMPARE(m_statuses.mid(m_statuses.indexOf(frmTarvex::RefreshedText)),
+                     (QStringList{frmTarvex::RefreshedText, "Pinging Servers - 33%",
+                                  "Pinging Servers - 67%", ServerPing::FinishedText}));
+            QVERIFY(isMilliseconds(w->Grid1->TextMatrix(1, 4)));
+            QVERIFY(isMilliseconds(w->Grid1->TextMatrix(2, 4)));
+        } else {
+            QVERIFY(!m_statuses.contains(ServerPing::FinishedText));
+            QCOMPARE(column(*w, 4).join(QString()), QString());
+        }
+    }
+
+    // No command is disabled during a run: others run inside it at each event pump.
+    void nestedListPingCompletesFirst()
+    {
+        auto w = window();
+        fill(*w, {"127.0.0.2", "127.0.0.3", "127.0.0.4"});
+        bool nested = false;
+        connect(w.get(), &frmTarvex::statusShown, this, [&](const QString &t) {
+            if (!nested && t.startsWith(ServerPing::ListStatusPrefix)) {
+                nested = true;
+                QTimer::singleShot(0, w->cmdPing, &QPushButton::click);
+            }
+        });
+        w->cmdPing->click();
+        QCOMPARE(m_statuses, (QStringList{"Pinging Servers - 25%",
+                                          // the nested run, whole
+                                          "Pinging Servers - 25%", "Pinging Servers - 50%",
+                                          "Pinging Servers - 75%", ServerPing::FinishedText,
+                                          // then the outer run goes on
+                                          "Pinging Servers - 50%", "Pinging Servers - 75%",
+                                          ServerPing::FinishedText}));
+        for (const QString &ping : column(*w, 4))
+            QVERIFY(isMilliseconds(ping));
+    }
+
+    void refreshInsideARunShrinksIt()
+    {
+        tools::ListService service;
+        QVERIFY(service.listen());
+        service.setPage(listPage({{"Only", "127.0.0.9:27910", "0/8", "base1"}}).toUtf8());
+        m_settings->writeIni("[Data]\nmnuPing=False\n[Endpoints]\nServerListHost=" + service.baseUrl().toUtf8() + "\n");
+        auto w = window();
+        fill(*w, {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"});
+        bool refreshed = false;
+        connect(w.get(), &frmTarvex::statusShown, this, [&](const QString &t) {
+            if (!refreshed && t.startsWith(ServerPing::ListStatusPrefix)) {
+                refreshed = true;
+                QTimer::singleShot(0, w.get(), &frmTarvex::cmdRefresh_Click);
+            }
+        });
+        w->cmdPing->click();
+        QVERIFY(refreshed);
+        QCOMPARE(w->Grid1->Rows(), 2);
+        QCOMPARE(w->Grid1->TextMatrix(1, 0), QStringLiteral("Only"));
+        QCOMPARE(m_statuses.last(), ServerPing::FinishedText);
+        // Rows 2 to 4 were gone: only their progress was shown.
+        QCOMPARE(m_statuses.count(QStringLiteral("Pinging Servers - 100%")), 1);
+    }
+
+    void selectedPingInsideARun()
+    {
+        auto w = window();
+        fill(*w, {"127.0.0.2", "127.0.0.3"});
+        w->Grid1->setRow(2);
+        bool selected = false;
+        connect(w.get(), &frmTarvex::statusShown, this, [&](const QString &t) {
+            if (!selected && t.startsWith(ServerPing::ListStatusPrefix)) {
+                selected = true;
+                QTimer::singleShot(0, w->cmdPingSelect, &QPushButton::click);
+            }
+        });
+        w->cmdPing->click();
+        QCOMPARE(m_statuses, (QStringList{"Pinging Servers - 33%", "Pinging Server - 67%",
+                                          ServerPing::FinishedText, "Pinging Servers - 67%",
+                                          ServerPing::FinishedText}));
+    }
+
+    void closingDuringARunEndsIt()
+    {
+        auto w = window();
+        fill(*w, {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"});
+        bool closed = false;
+        connect(w.get(), &frmTarvex::statusShown, this, [&](const QString &t) {
+            if (!closed && t.startsWith(ServerPing::ListStatusPrefix)) {
+                closed = true;
+                QTimer::singleShot(0, w.get(), &QWidget::close);
+            }
+        });
+        w->cmdPing->click();
+        QCOMPARE(m_end->count(), 1);
+        QCOMPARE(m_statuses, QStringList{"Pinging Servers - 20%"}); // nothing after the end
+        QCOMPARE(column(*w, 4).mid(1), QStringList(3, QString()));
+    }
+
+    void missingLibrary()
+    {
+        auto w = window();
+        fill(*w, {"127.0.0.2"});
+        QVERIFY(!w->createPingControl(hosting::SearchPath{}));
+        QVERIFY(!w->pingControl());
+        QVERIFY(!w->pingControlError().isEmpty());
+        w->cmdPing->click();
+        w->Grid1->setRow(1);
+        w->cmdPingSelect->click();
+        QCOMPARE(m_prompts->messages().size(), 2);
+        for (const QString &message : m_prompts->messages()) {
+            QVERIFY2(message.contains(QLatin1String("\"PingOCX.Ping\"")), qPrintable(message));
+            QVERIFY(message.contains(w->pingControlError()));
+        }
+        QCOMPARE(w->Grid1->TextMatrix(1, 4), QString());
+        QVERIFY(m_statuses.isEmpty());
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    enterPrivateNetwork();
+    QApplication app(argc, argv);
+    PingingTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_pinging.moc"
