@@ -168,12 +168,8 @@ Created createControl(const QString &progId, QWidget *parent, const SearchPath &
     }
 
     const QString base = libraryBaseName(progId);
-    for (int i = 0; i < search.folders.size(); ++i) {
-        const QString source = i == 0 && search.registryFile == componentRegistryPath()
-                && search.folders.size() > 1
-            ? QStringLiteral("program folder")
-            : QStringLiteral("folder");
-        const QString path = libraryInFolder(search.folders.at(i), base);
+    for (const QString &folder : search.folders) {
+        const QString path = libraryInFolder(folder, base);
         if (!QFileInfo::exists(path)) {
             failures << QStringLiteral("%1: file missing").arg(path);
             continue;
@@ -185,9 +181,12 @@ Created createControl(const QString &progId, QWidget *parent, const SearchPath &
         }
         Created created = createControlFromLibrary(path, clsid, parent);
         if (created.control) {
-            created.source = search.folders.at(i) == QStringLiteral(TARVEX_CONTROL_DIR)
-                ? QStringLiteral("installed folder")
-                : source;
+            if (QCoreApplication::instance() && folder == QCoreApplication::applicationDirPath())
+                created.source = QStringLiteral("program folder");
+            else if (folder == QLatin1String(TARVEX_CONTROL_DIR))
+                created.source = QStringLiteral("installed folder");
+            else
+                created.source = QStringLiteral("folder");
             return created;
         }
         failures << created.error;

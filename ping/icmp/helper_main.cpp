@@ -76,6 +76,7 @@ int main(int argc, char **argv)
     }
     if (fd < 0) {
         std::printf("E %d\n", openError);
+        std::fflush(stdout);
         return 3;
     }
 
@@ -85,5 +86,6 @@ int main(int argc, char **argv)
     close(fd);
     std::printf("R %d %u %llu\n", outcome.replied ? 1 : 0, unsigned(outcome.status),
                 static_cast<unsigned long long>(outcome.rttMicros));
+    std::fflush(stdout);
     return 0;
 }

@@ -131,6 +131,13 @@ void tst_PingControl::loadsByProgIdBesideTheProgram()
     const QMetaObject *mo = created.control->metaObject();
     QCOMPARE(QString::fromLatin1(mo->classInfo(mo->indexOfClassInfo("ClassID")).value()), kClassId);
     QVERIFY(created.libraryPath.startsWith(QCoreApplication::applicationDirPath()));
+
+    // The order of the search: registry, the program's folder, the installed folder.
+    const hosting::SearchPath search = hosting::defaultSearch();
+    QCOMPARE(search.registryFile, hosting::componentRegistryPath());
+    QCOMPARE(search.folders.size(), 2);
+    QCOMPARE(search.folders.first(), QCoreApplication::applicationDirPath());
+    QVERIFY(search.folders.last().endsWith(QStringLiteral("/tarvex")));
 }
 
 void tst_PingControl::registersAndUnregistersExactlyItsEntries()
