@@ -3,6 +3,7 @@
 #include "icmp/IpStatus.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>

@@ -145,7 +145,7 @@ extern "C" Q_DECL_EXPORT int32_t DllCanUnloadNow()
     return idle ? S_OK : S_FALSE;
 }
 
-// Version 2.02.0001 (fixed part 2.2.0.1), as the component's version texts say.
+// Version 2.02.0001, as numbers 2.2.1: the same as the file name libPingOCX.so.2.2.1.
 extern "C" Q_DECL_EXPORT int32_t DllGetVersion(DllVersionInfo *info)
 {
     if (!info)
