@@ -196,10 +196,10 @@ private slots:
         QFETCH(bool, pinged);
         tools::ListService service;
         QVERIFY(service.listen());
-        service.setPage(pageServed ? listPage({{"A", "127.0.0.2:27910", "1/8", "q2dm1"},
-                                               {"B", "127.0.0.3:27910", "2/8", "q2dm2"}})
-                                         .toUtf8()
-                                   : QByteArray("short"));
+        QList<ServerRow> rows;
+        rows.append({QStringLiteral("A"), QStringLiteral("127.0.0.2:27910"), QStringLiteral("1/8"), QStringLiteral("q2dm1")});
+        rows.append({QStringLiteral("B"), QStringLiteral("127.0.0.3:27910"), QStringLiteral("2/8"), QStringLiteral("q2dm2")});
+        service.setPage(pageServed ? listPage(rows).toUtf8() : QByteArray("short"));
         m_settings->writeIni("[Data]\nQuakeLocation=x\nmnuPing=" + option + "\n[Endpoints]\nServerListHost="
                              + service.baseUrl().toUtf8() + "\n");
         auto w = window();

@@ -49,10 +49,12 @@ PromptRecorder::PromptRecorder()
         m_prompts.append(prompt);
         if (m_hook)
             m_hook(prompt);
-        if (m_answers.empty())
-            return std::nullopt;
-        ui::Answer answer = std::move(m_answers.front());
-        m_answers.pop_front();
+        ui::Answer answer;
+        if (!m_answers.empty()) {
+            if (m_answers.front())
+                answer = *m_answers.front();
+            m_answers.pop_front();
+        }
         return answer;
     });
 }
