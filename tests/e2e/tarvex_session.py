@@ -90,25 +90,18 @@ def require_program(name, package):
     return path
 
 
-# Servers of the test list: name, map, maximum players and the players each reports
-# (frags, ping, name). Their addresses are picked at random per session.
-SERVERS = [
-    ("E2E Railgun Arena", "q2dm1", 16,
-     [(27, 34, "Grunt"), (19, 48, "Major Havoc"), (4, 120, "Slowpoke")]),
-    ("E2E The Edge CTF", "q2ctf1", 20,
-     [(11, 52, "RedFlagRunner"), (9, 61, "Blue Baron")]),
-    ("E2E Base Camp Coop", "base1", 4,
-     [(0, 23, "Marine")]),
-]
-
-
 class Server:
-    def __init__(self, name, mapname, maxclients, players, address):
+    """A listed server and what its responder reports. The address is picked when the
+    session starts: the preferred one when it is free, else one at random."""
+
+    def __init__(self, name, mapname, maxclients, players, info=None, preferred_address=None):
         self.name = name
         self.mapname = mapname
         self.maxclients = maxclients
-        self.players = players
-        self.address = address  # the loopback address, without port
+        self.players = players  # (frags, ping, name)
+        self._info = info
+        self.preferred_address = preferred_address
+        self.address = None  # the loopback address, without port
 
     @property
     def endpoint(self):
@@ -116,8 +109,51 @@ class Server:
 
     @property
     def info(self):
+        if self._info:
+            return self._info
         return (f"\\hostname\\{self.name}\\mapname\\{self.mapname}\\maxclients\\"
                 f"{self.maxclients}\\timelimit\\20\\fraglimit\\30\\version\\3.20 x86 Linux")
+
+
+def test_servers():
+    """The servers of the end-to-end test; their addresses are picked per session."""
+    return [
+        Server("E2E Railgun Arena", "q2dm1", 16,
+               [(27, 34, "Grunt"), (19, 48, "Major Havoc"), (4, 120, "Slowpoke")]),
+        Server("E2E The Edge CTF", "q2ctf1", 20, [(11, 52, "RedFlagRunner"), (9, 61, "Blue Baron")]),
+        Server("E2E Base Camp Coop", "base1", 4, [(0, 23, "Marine")]),
+    ]
+
+
+def servers_from_config(path):
+    """The servers of a tarvex-q2responder configuration file ([address:port] sections
+    with info and player keys), each preferring its own address."""
+    servers, current = [], None
+    with open(path, encoding="utf-8") as f:
+        for raw in f:
+            line = raw.strip()
+            if not line or line.startswith(("#", ";")):
+                continue
+            if line.startswith("[") and line.endswith("]"):
+                current = {"address": line[1:-1].rsplit(":", 1)[0], "info": "", "players": []}
+                servers.append(current)
+                continue
+            key, _, value = (part.strip() for part in line.partition("="))
+            if current is None:
+                continue
+            if key == "info":
+                current["info"] = value
+            elif key == "player":
+                frags, ping, name = value.split(" ", 2)
+                current["players"].append((int(frags), int(ping), name.strip().strip('"')))
+    result = []
+    for entry in servers:
+        fields = entry["info"].split("\\")[1:]
+        info = dict(zip(fields[0::2], fields[1::2]))
+        result.append(Server(info.get("hostname", ""), info.get("mapname", ""),
+                             int(info.get("maxclients", "0")), entry["players"],
+                             info=entry["info"], preferred_address=entry["address"]))
+    return result
 
 
 def list_page(servers):
@@ -136,7 +172,7 @@ def list_page(servers):
 
 
 class Session:
-    def __init__(self, bin_dir, screen="1024x768x24", window_manager="openbox",
+    def __init__(self, bin_dir, servers=None, screen="1024x768x24", window_manager="openbox",
                  ping_on_startup=False, lifetime_s=600):
         self.bin_dir = os.path.abspath(bin_dir)
         self.screen = screen
@@ -146,7 +182,7 @@ class Session:
         self.folder = None
         self.children = []  # (what, Popen)
         self.env = None
-        self.servers = []
+        self.servers = servers if servers is not None else test_servers()
         self.list_url = None
         self.tarvex = None
 
@@ -239,17 +275,17 @@ class Session:
         """One responder per server, each on an address of its own in 127.0.0.0/8: QStat
         always asks port 27910, which another program may hold on some address."""
         used = set()
-        for name, mapname, maxclients, players in SERVERS:
-            for attempt in range(10):
-                address = "127.{}.{}.{}".format(random.randint(64, 250), random.randint(0, 255),
-                                                random.randint(2, 254))
+        for server in self.servers:
+            candidates = [server.preferred_address] if server.preferred_address else []
+            candidates += ["127.{}.{}.{}".format(random.randint(64, 250), random.randint(0, 255),
+                                                 random.randint(2, 254)) for _ in range(10)]
+            for address in candidates:
                 if address in used:
                     continue
-                server = Server(name, mapname, maxclients, players, address)
                 argv = [os.path.join(self.bin_dir, "tarvex-q2responder"),
-                        "--server", server.endpoint, "--info", server.info,
+                        "--server", f"{address}:{QUAKE2_PORT}", "--info", server.info,
                         "--lifetime-s", str(self.lifetime_s)]
-                for frags, ping, player in players:
+                for frags, ping, player in server.players:
                     argv += ["--player", f'{frags} {ping} "{player}"']
                 process = self.spawn(f"responder {address}", argv, stdout=subprocess.PIPE)
                 try:
@@ -261,10 +297,11 @@ class Session:
                 if not line.startswith("listening on"):
                     raise Failure(f"responder on {address}: unexpected output {line!r}")
                 used.add(address)
-                self.servers.append(server)
+                server.address = address
                 break
             else:
-                raise Failure(f"no free loopback address for {name} after 10 attempts")
+                raise Failure(f"no free loopback address for {server.name} "
+                              f"after {len(candidates)} attempts")
         log("responders: " + ", ".join(s.endpoint for s in self.servers))
 
     def start_list_service(self):
