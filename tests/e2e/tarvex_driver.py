@@ -119,21 +119,16 @@ class Driver:
             raise Failure(f"xdotool {' '.join(args)} failed: {result.stderr.strip()}")
         return result.stdout
 
-    def point_at(self, accessible):
+    def click(self, accessible, count=1):
+        """Moves the pointer to the middle of accessible and clicks there, count times in
+        a row; one xdotool run, so the move and the clicks reach the server in order."""
         x, y = centre(accessible)
-        self.xdotool("mousemove", "--sync", str(x), str(y))
-        return x, y
-
-    def click(self, accessible):
-        self.point_at(accessible)
-        time.sleep(0.1)
-        self.xdotool("click", "1")
+        # Well inside Qt's double-click interval (400 ms).
+        self.xdotool("mousemove", str(x), str(y), "sleep", "0.1",
+                     "click", "--repeat", str(count), "--delay", "80", "1")
 
     def double_click(self, accessible):
-        self.point_at(accessible)
-        time.sleep(0.1)
-        # Well inside Qt's double-click interval (400 ms).
-        self.xdotool("click", "--repeat", "2", "--delay", "80", "1")
+        self.click(accessible, 2)
 
     def keys(self, *names):
         self.xdotool("key", "--clearmodifiers", *names)

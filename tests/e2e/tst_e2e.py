@@ -16,6 +16,7 @@ Usage: tst_e2e.py <folder of the built programs> [--keep]
 
 import os
 import re
+import signal
 import sys
 import time
 import traceback
@@ -197,7 +198,18 @@ def describe_windows(session):
         return f"(could not be read: {error})"
 
 
+class Stopped(Exception):
+    pass
+
+
+def stop(signum, _frame):
+    # Through the normal way out, so that every process of the session is ended.
+    raise Stopped(f"stopped by signal {signum}")
+
+
 def main():
+    for signum in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        signal.signal(signum, stop)
     if len(sys.argv) < 2:
         print(__doc__)
         return 2
