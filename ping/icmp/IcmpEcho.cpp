@@ -69,8 +69,44 @@ void installRawFilter(int fd)
     (void)setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
 }
 
-// A raw packet: IP header, then ICMP. Returns the final outcome, or nothing when the
-// packet is not about our request.
+// Reads every report waiting on a ping socket's error queue. Returns true with the status
+// when one of them is a final report about our request.
+bool drainErrorQueue(int fd, uint16_t seqNet, uint32_t *status)
+{
+    bool found = false;
+    for (int guard = 0; guard < 64; ++guard) {
+        unsigned char data[576];
+        unsigned char control[512];
+        sockaddr_in offender{};
+        iovec iov{data, sizeof data};
+        msghdr msg{};
+        msg.msg_name = &offender;
+        msg.msg_namelen = sizeof offender;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t n = recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+        if (n < 0)
+            break; // EAGAIN: the queue is empty
+        // The first final report counts; the others are only taken off the queue.
+        if (!found && inspectErrorQueueMessage(msg, std::size_t(n), seqNet, status))
+            found = true;
+    }
+    return found;
+}
+
+timespec toTimespec(Clock::duration d)
+{
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d).count();
+    timespec ts;
+    ts.tv_sec = time_t(ns / 1000000000);
+    ts.tv_nsec = long(ns % 1000000000);
+    return ts;
+}
+
+} // namespace
+
 bool inspectRawPacket(const unsigned char *buf, std::size_t len, uint32_t destination,
                       uint32_t from, uint16_t idNet, uint16_t seqNet, uint32_t *status,
                       bool *isReply)
@@ -111,60 +147,43 @@ bool inspectRawPacket(const unsigned char *buf, std::size_t len, uint32_t destin
     return true;
 }
 
-// Reads every report waiting on a ping socket's error queue. Returns true with the status
-// when one of them is a final report about our request.
-bool drainErrorQueue(int fd, uint16_t seqNet, uint32_t *status)
+bool isDatagramReply(const unsigned char *buf, std::size_t len, uint32_t destination,
+                     uint32_t from, uint16_t seqNet)
 {
-    bool found = false;
-    for (int guard = 0; guard < 64; ++guard) {
-        unsigned char data[576];
-        unsigned char control[512];
-        sockaddr_in offender{};
-        iovec iov{data, sizeof data};
-        msghdr msg{};
-        msg.msg_name = &offender;
-        msg.msg_namelen = sizeof offender;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        const ssize_t n = recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
-        if (n < 0)
-            break; // EAGAIN: the queue is empty
-        for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-            if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR)
-                continue;
-            sock_extended_err ee;
-            std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
-            // The queued data is our own echo header: check it is about this request.
-            if (std::size_t(n) >= kIcmpHeaderSize && readHeader(data).sequence != seqNet)
-                continue;
-            if (found)
-                continue;
-            if (ee.ee_origin == SO_EE_ORIGIN_ICMP) {
-                if (const auto mapped = statusFromIcmpError(ee.ee_type, ee.ee_code)) {
-                    *status = *mapped;
-                    found = true;
-                }
-            } else if (ee.ee_origin == SO_EE_ORIGIN_LOCAL && ee.ee_errno != 0) {
-                *status = statusFromSendErrno(int(ee.ee_errno));
-                found = true;
+    if (len < kIcmpHeaderSize)
+        return false;
+    const EchoHeader reply = readHeader(buf);
+    return reply.type == kEchoReplyType && reply.sequence == seqNet && from == destination;
+}
+
+bool inspectErrorQueueMessage(const msghdr &msg, std::size_t dataLen, uint16_t seqNet,
+                              uint32_t *status)
+{
+    const auto *data = static_cast<const unsigned char *>(msg.msg_iov[0].iov_base);
+    const auto *controlEnd = static_cast<const unsigned char *>(msg.msg_control) + msg.msg_controllen;
+    for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(const_cast<msghdr *>(&msg), c)) {
+        if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR)
+            continue;
+        sock_extended_err ee;
+        // A report cut short (the control buffer was too small for it) holds no status.
+        if (c->cmsg_len < CMSG_LEN(sizeof ee) || CMSG_DATA(c) + sizeof ee > controlEnd)
+            continue;
+        std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
+        // The queued data is our own echo header: check it is about this request.
+        if (dataLen >= kIcmpHeaderSize && readHeader(data).sequence != seqNet)
+            continue;
+        if (ee.ee_origin == SO_EE_ORIGIN_ICMP) {
+            if (const auto mapped = statusFromIcmpError(ee.ee_type, ee.ee_code)) {
+                *status = *mapped;
+                return true;
             }
+        } else if (ee.ee_origin == SO_EE_ORIGIN_LOCAL && ee.ee_errno != 0) {
+            *status = statusFromSendErrno(int(ee.ee_errno));
+            return true;
         }
     }
-    return found;
+    return false;
 }
-
-timespec toTimespec(Clock::duration d)
-{
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d).count();
-    timespec ts;
-    ts.tv_sec = time_t(ns / 1000000000);
-    ts.tv_nsec = long(ns % 1000000000);
-    return ts;
-}
-
-} // namespace
 
 uint16_t internetChecksum(const void *data, std::size_t len)
 {
@@ -275,11 +294,9 @@ EchoOutcome sendEcho(int fd, SocketKind kind, uint32_t destination, uint32_t tim
                 if (inspectRawPacket(buf, std::size_t(n), destination, from.sin_addr.s_addr,
                                      idNet, seqNet, &status, &isReply))
                     return isReply ? replied(sent, received) : failed(status);
-            } else if (std::size_t(n) >= kIcmpHeaderSize) {
-                const EchoHeader reply = readHeader(buf);
-                if (reply.type == kEchoReplyType && reply.sequence == seqNet
-                    && from.sin_addr.s_addr == destination)
-                    return replied(sent, received);
+            } else if (isDatagramReply(buf, std::size_t(n), destination, from.sin_addr.s_addr,
+                                       seqNet)) {
+                return replied(sent, received);
             }
         }
     }

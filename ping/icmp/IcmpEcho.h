@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+struct msghdr;
+
 namespace pingocx::icmp {
 
 // The data of every echo request: 24 single-byte characters, no terminator.
@@ -34,6 +36,29 @@ int openIcmpSocket(SocketKind kind);
 // identifier is used on raw sockets only (a ping socket's identifier is its port).
 EchoOutcome sendEcho(int fd, SocketKind kind, uint32_t destination, uint32_t timeoutMs,
                      uint16_t identifier, uint16_t sequence);
+
+// What sendEcho makes of each thing that arrives while it waits, kept apart from the socket
+// calls so that it can be checked on its own. Addresses, identifier and sequence are in
+// network byte order, as on the wire.
+
+// A packet from a raw socket (IP header, then ICMP), sent by from: true when it settles the
+// request to destination with that identifier and sequence, *isReply telling the echo
+// reply from an error report that quotes the request (whose status goes to *status).
+// Anything else (another process's echo, a truncated packet) is false.
+bool inspectRawPacket(const unsigned char *buf, std::size_t len, uint32_t destination,
+                      uint32_t from, uint16_t idNet, uint16_t seqNet, uint32_t *status,
+                      bool *isReply);
+
+// A packet from a ping socket (ICMP only; the kernel has matched the identifier): whether
+// it is the echo reply to the request with that sequence.
+bool isDatagramReply(const unsigned char *buf, std::size_t len, uint32_t destination,
+                     uint32_t from, uint16_t seqNet);
+
+// One message from a ping socket's error queue, whose data (our request's echo header, when
+// the kernel queued it) is dataLen bytes long: true with *status when one of its control
+// messages is a final report about the request with that sequence.
+bool inspectErrorQueueMessage(const msghdr &msg, std::size_t dataLen, uint16_t seqNet,
+                              uint32_t *status);
 
 // The Internet checksum (RFC 1071) of len bytes.
 uint16_t internetChecksum(const void *data, std::size_t len);
