@@ -1,0 +1,241 @@
+// QStat's raw output through the details window's steps: the line ends made CR LF, the
+// cut into server, rules and player lines, and the three parsers, over in-memory grids
+// and list (the window's 6 and 3 columns, and narrower and wider grids too).
+//
+// Checked for every input:
+//  - every write lands inside its grid: a refused cell write aborts, the summary grid
+//    keeps its two rows, and the players' grid grows by exactly one row per player line;
+//  - no cell or rule holds a line break (the players' grid not even a lone CR);
+//  - the same output with LF line ends and with CR LF line ends displays alike;
+//  - the display equals the one computed here on its own, line by line, from the rules
+//    the parsers state (split at the delimiter rather than cut from the front).
+// The input is taken byte for byte (as Latin-1), so the fuzzer controls every character.
+#include "details/ListBox.h"
+#include "details/Module2.h"
+#include "grid/GridData.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+
+using namespace tarvex;
+
+namespace {
+
+void require(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+// The in-memory grid, refusing to let a parser rely on a write being refused.
+class StrictGrid final : public IGrid
+{
+public:
+    StrictGrid(int rows, int cols) : m_grid(rows, cols) {}
+    const GridData &data() const { return m_grid; }
+
+    int Rows() const override { return m_grid.Rows(); }
+    int Cols() const override { return m_grid.Cols(); }
+    int Row() const override { return m_grid.Row(); }
+    bool setRow(int row) override { return m_grid.setRow(row); }
+    int Col() const override { return m_grid.Col(); }
+    bool setCol(int col) override { return m_grid.setCol(col); }
+    QString Text() const override { return m_grid.Text(); }
+    bool setText(const QString &text) override { return m_grid.setText(text); }
+    bool hasCell(int row, int col) const override { return m_grid.hasCell(row, col); }
+    QString TextMatrix(int row, int col) const override { return m_grid.TextMatrix(row, col); }
+    bool setTextMatrix(int row, int col, const QString &text) override
+    {
+        require(m_grid.hasCell(row, col));
+        return m_grid.setTextMatrix(row, col, text);
+    }
+    int ColWidth(int col) const override { return m_grid.ColWidth(col); }
+    bool setColWidth(int col, int twips) override { return m_grid.setColWidth(col, twips); }
+    int ColAlignment(int col) const override { return m_grid.ColAlignment(col); }
+    bool setColAlignment(int col, int code) override { return m_grid.setColAlignment(col, code); }
+    int RowHeight() const override { return m_grid.RowHeight(); }
+    void AddItem(const QString &text) override { m_grid.AddItem(text); }
+    bool RemoveItem(int index) override { return m_grid.RemoveItem(index); }
+    void Sort() override { m_grid.Sort(); }
+    void beginBatch() override { require(!m_inBatch); m_inBatch = true; }
+    void endBatch() override { require(m_inBatch); m_inBatch = false; }
+
+private:
+    GridData m_grid;
+    bool m_inBatch = false;
+};
+
+struct Display
+{
+    QStringList summary;     // row 1 of the summary grid
+    QList<QStringList> rows; // the players' grid, rows 1 and on
+    QStringList rules;
+    bool operator==(const Display &o) const
+    {
+        return summary == o.summary && rows == o.rows && rules == o.rules;
+    }
+};
+
+Display shown(const QString &output, int summaryCols, int playerCols)
+{
+    StrictGrid grid1(2, summaryCols);
+    StrictGrid grid2(2, playerCols);
+    ListData list;
+    Module2::RawData = Module2::WithCrLf(output);
+    Module2::CutOutput();
+    Module2::ParseServer(grid1);
+    Module2::ParsePlayers(grid2);
+    Module2::ParseRules(list);
+    require(grid1.Rows() == 2 && grid1.Cols() == summaryCols && grid2.Cols() == playerCols);
+    Display d;
+    d.summary = grid1.data().rowCells(1);
+    for (int r = 1; r < grid2.Rows(); ++r)
+        d.rows.append(grid2.data().rowCells(r));
+    d.rules = list.items();
+    return d;
+}
+
+// ---- The display worked out line by line -------------------------------------------
+
+const QString D = Module2::Delimiter;
+
+QString trimBlanks(const QString &s)
+{
+    qsizetype b = 0, e = s.size();
+    while (b < e && s[b] == u' ')
+        ++b;
+    while (e > b && s[e - 1] == u' ')
+        --e;
+    return s.mid(b, e - b);
+}
+
+QString trimLeadingBlanks(const QString &s)
+{
+    qsizetype b = 0;
+    while (b < s.size() && s[b] == u' ')
+        ++b;
+    return s.mid(b);
+}
+
+Display expected(const QString &output, int summaryCols, int playerCols)
+{
+    // Make every line end CR LF (a lone LF gains its CR; a lone CR stays as it is).
+    QString text;
+    for (qsizetype i = 0; i < output.size(); ++i) {
+        if (output[i] == u'\n' && (i == 0 || output[i - 1] != u'\r'))
+            text += u'\r';
+        text += output[i];
+    }
+    const QStringList lines = text.split(QStringLiteral("\r\n"));
+
+    Display d;
+    d.summary = QStringList(summaryCols);
+    d.rows.append(QStringList(playerCols));
+
+    // The server line runs through its CR (or is the whole text when it has no line
+    // break); the server type goes with the first delimiter, or with the first seven
+    // characters when there is none.
+    QString server = lines.size() == 1 ? trimBlanks(lines[0]) : trimLeadingBlanks(lines[0] + u'\r');
+    const qsizetype q = server.indexOf(D);
+    server = server.mid(q < 0 ? 7 : q + D.size());
+    // Fields are the pieces between delimiters; the piece after the last is never shown,
+    // and a field that is empty (after the blanks that follow a delimiter) ends the row.
+    const QStringList fields = server.split(D);
+    for (int col = 0; col < summaryCols && col + 1 < fields.size(); ++col) {
+        const QString field = col == 0 ? fields[col] : trimLeadingBlanks(fields[col]);
+        if (field.isEmpty())
+            break;
+        d.summary[col] = trimBlanks(field);
+    }
+    if (lines.size() < 2)
+        return d;
+
+    // The rules line is the second line; its pieces are listed as they are, up to the
+    // last (never listed) or the first empty one.
+    if (lines.size() >= 3) {
+        const QStringList rules = (lines[1] + u'\r').split(D);
+        for (qsizetype i = 0; i + 1 < rules.size() && !rules[i].isEmpty(); ++i)
+            d.rules << rules[i];
+    }
+
+    // Player lines: everything after the rules line's CR, cut at every CR. Each piece
+    // but the last is a line, less its first character (the LF of the line break); an
+    // empty line is a blank row, and only a CR right after a CR ends the list.
+    const QString players = lines.size() == 2
+        ? u'\n' + lines[1]
+        : u'\n' + QStringList(lines.mid(2)).join(QStringLiteral("\r\n"));
+    const QStringList pieces = players.split(u'\r');
+    for (qsizetype p = 0; p + 1 < pieces.size(); ++p) {
+        if (pieces[p].isEmpty())
+            break;
+        const QString line = pieces[p].mid(1);
+        QStringList &row = d.rows.last();
+        const QStringList parts = line.split(D);
+        for (int col = 0; col < playerCols; ++col) {
+            const QString part = col == 0 ? parts[col] : trimLeadingBlanks(parts[col]);
+            if (col + 1 == parts.size()) { // the last field
+                row[col] = trimBlanks(part);
+                break;
+            }
+            if (part.isEmpty()) { // an empty field takes the rest of the line
+                row[col] = trimBlanks(QStringList(parts.mid(col)).join(D));
+                break;
+            }
+            row[col] = trimBlanks(part);
+        }
+        d.rows.append(QStringList(playerCols));
+    }
+    return d;
+}
+
+void checkBreaks(const Display &d)
+{
+    for (const QString &cell : d.summary)
+        require(!cell.contains(u'\n'));
+    for (const QString &rule : d.rules)
+        require(!rule.contains(u'\n'));
+    for (const QStringList &row : d.rows) {
+        for (const QString &cell : row)
+            require(!cell.contains(u'\n') && !cell.contains(u'\r'));
+    }
+    // The players' grid ends with its one blank row.
+    for (const QString &cell : d.rows.last())
+        require(cell.isEmpty());
+}
+
+void check(const QString &output, int summaryCols, int playerCols)
+{
+    const Display got = shown(output, summaryCols, playerCols);
+    checkBreaks(got);
+    require(got == expected(output, summaryCols, playerCols));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QString output = QString::fromLatin1(reinterpret_cast<const char *>(data), qsizetype(size));
+    check(output, 6, 3); // the details window's grids
+    check(output, 1, 1);
+    check(output, 9, 5);
+
+    // QStat's LF line ends and the same lines ended CR LF display alike. The LF form
+    // drops every CR that only CRs separate from the LF after it.
+    QString lf;
+    bool beforeLf = false;
+    for (qsizetype i = output.size() - 1; i >= 0; --i) {
+        if (output[i] == u'\r' && beforeLf)
+            continue;
+        beforeLf = output[i] == u'\n';
+        lf += output[i];
+    }
+    std::reverse(lf.begin(), lf.end());
+    QString crlf = lf;
+    crlf.replace(u'\n', QStringLiteral("\r\n"));
+    require(shown(lf, 6, 3) == shown(crlf, 6, 3));
+    return 0;
+}
