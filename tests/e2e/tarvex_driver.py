@@ -9,7 +9,6 @@ single cell. So: AT-SPI reads, xdotool acts.
 """
 
 import subprocess
-import time
 
 import gi
 

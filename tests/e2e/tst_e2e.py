@@ -26,7 +26,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 SKIP = 77
 
 try:
-    from tarvex_session import Failure, Session, Unavailable, log, wait_until
+    from tarvex_session import Failure, Session, Unavailable, log
 except ImportError as error:  # pragma: no cover - the module is beside this file
     print(f"SKIP: {error}")
     sys.exit(SKIP)
