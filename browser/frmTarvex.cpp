@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QMenuBar>
 #include <QPushButton>
 
@@ -41,6 +42,8 @@ frmTarvex::frmTarvex(QWidget *parent)
     Inet1->setObjectName(QStringLiteral("Inet1"));
     buildLayout();
     buildMenus();
+    // A fixed border: the window keeps the size of its menu bar and client area.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
     wireHandlers();
     createPingControl(hosting::defaultSearch());
 }

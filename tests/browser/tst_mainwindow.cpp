@@ -294,6 +294,8 @@ private slots:
         pointAt(m_service->baseUrl(), "QuakeLocation=x\nmnuPing=False\n");
         auto w = loadedWindow();
         QCOMPARE(w->centralWidget()->size(), QSize(554, 311)); // 8310 x 4665 twips
+        QCOMPARE(w->minimumSize(), w->maximumSize()); // a fixed border
+        QCOMPARE(w->size(), w->minimumSize());
         QCOMPARE(w->Grid1->geometry(), QRect(4, -1, 541, 250));
         QCOMPARE(w->cmdMoreInfo->geometry(), QRect(391, 255, 118, 23));
         for (QPushButton *b : {w->cmdRefresh, w->cmdPing, w->Command1, w->cmdMoreInfo, w->cmdPingSelect}) {
