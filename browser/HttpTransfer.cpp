@@ -8,6 +8,7 @@
 #include <QNetworkRequest>
 #include <QStringDecoder>
 #include <QTimer>
+#include <optional>
 
 namespace tarvex {
 
@@ -82,6 +83,16 @@ HttpTransfer::Result HttpTransfer::OpenURL()
 
 QString HttpTransfer::decodeBody(const QByteArray &body)
 {
+    // A page in UTF-16 says so by its byte-order mark, or by the zero byte beside the "<"
+    // it starts with; read as single bytes, its markup would be lost between the zeros.
+    const std::optional<QStringConverter::Encoding> named =
+        QStringConverter::encodingForData(body, u'<');
+    if (named && *named != QStringConverter::Utf8 && *named != QStringConverter::Latin1) {
+        QStringDecoder decoder(*named, QStringDecoder::Flag::Stateless);
+        const QString text = decoder.decode(body);
+        if (!decoder.hasError())
+            return text;
+    }
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8.decode(body);
     if (!utf8.hasError())

@@ -39,7 +39,8 @@ public:
     int timeoutMs() const { return m_timeoutMs; }
     void setMaxBytes(qint64 bytes) { m_maxBytes = bytes; }
 
-    // Text of a body: UTF-8, or Latin-1 when it is not valid UTF-8.
+    // Text of a body: UTF-16 or UTF-32 when it starts with a byte-order mark or is "<..."
+    // in one of them; otherwise UTF-8, or Latin-1 when it is not valid UTF-8.
     static QString decodeBody(const QByteArray &body);
 
 private:
