@@ -254,6 +254,14 @@ std::optional<QString> readOutput(const QString &folder)
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     const QByteArray bytes = file.read(MaxOutputBytes);
+    if (!file.atEnd()) {
+        // Cut at the limit, the output may end inside a character: that piece of a
+        // character is left out, and the rest still reads as the UTF-8 it is.
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        QString text = utf8(bytes);
+        if (!utf8.hasError())
+            return text;
+    }
     return decode(bytes);
 }
 

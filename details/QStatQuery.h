@@ -82,7 +82,8 @@ struct RunResult
 RunResult runBatch(const QString &folder, const QString &path, int timeoutMs);
 
 // The output file in folder, at most MaxOutputBytes of it, as text (UTF-8 when it is
-// valid UTF-8, else Latin-1). No value when the file cannot be read.
+// valid UTF-8, else Latin-1; a character cut by the limit is left out). No value when
+// the file cannot be read.
 std::optional<QString> readOutput(const QString &folder);
 
 // What QStat's first line says when the server gave no status: QStat then writes the
