@@ -159,9 +159,11 @@ private:
             const Clock::time_point now = Clock::now();
             if (now >= end)
                 break;
+            // Counted before sending: the control may be done with a reply before the
+            // sender's next step.
             while (!pending.empty() && pending.front().due <= now) {
-                reply(pending.front().to, pending.front().icmp);
                 ++m_trueSent;
+                reply(pending.front().to, pending.front().icmp);
                 pending.pop_front();
             }
             const Clock::time_point wake = pending.empty() ? end : std::min(end, pending.front().due);
@@ -191,8 +193,8 @@ private:
                 strange[4] ^= 0x80; // bytes 4-5: identifier
             else
                 strange[7] ^= 0x01; // bytes 6-7: sequence
-            reply(from, strange);
             ++m_strangeSent;
+            reply(from, strange);
             if (m_trueAfterMs >= 0)
                 pending.push_back({Clock::now() + std::chrono::milliseconds(m_trueAfterMs), from, request});
         }
