@@ -84,17 +84,6 @@ bool writeSysctl(const char *path, const char *value)
     return file.open(QIODevice::WriteOnly) && file.write(value) > 0;
 }
 
-uint16_t checksum(const unsigned char *p, std::size_t len)
-{
-    uint32_t sum = 0;
-    for (; len > 1; p += 2, len -= 2)
-        sum += uint32_t(p[0]) << 8 | p[1];
-    if (len)
-        sum += uint32_t(p[0]) << 8;
-    while (sum >> 16)
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    return htons(uint16_t(~sum));
-}
 
 // Another process on the same host, as far as the control can tell: it answers every echo
 // request at once with a reply that is not ours (another identifier, or another sequence)
@@ -144,7 +133,7 @@ private:
     {
         icmp[0] = 0; // echo reply
         icmp[2] = icmp[3] = 0;
-        const uint16_t sum = checksum(icmp.data(), icmp.size());
+        const uint16_t sum = pingocx::icmp::internetChecksum(icmp.data(), icmp.size());
         std::memcpy(&icmp[2], &sum, 2);
         (void)sendto(m_fd, icmp.data(), icmp.size(), 0, reinterpret_cast<const sockaddr *>(&to),
                      sizeof to);
@@ -214,7 +203,7 @@ std::vector<unsigned char> icmpMessage(uint8_t type, uint8_t code, const std::ve
 {
     std::vector<unsigned char> m{type, code, 0, 0};
     m.insert(m.end(), rest.begin(), rest.end());
-    const uint16_t sum = checksum(m.data(), m.size());
+    const uint16_t sum = pingocx::icmp::internetChecksum(m.data(), m.size());
     std::memcpy(&m[2], &sum, 2);
     return m;
 }
