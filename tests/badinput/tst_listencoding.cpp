@@ -8,6 +8,7 @@
 #include "support/ListPages.h"
 #include "support/TestSupport.h"
 #include "ListService.h"
+#include "support/RecordingWindow.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -19,18 +20,6 @@ using namespace tarvex::test;
 using tarvex::tools::ListService;
 
 namespace {
-
-class RecordingWindow : public frmTarvex
-{
-public:
-    explicit RecordingWindow(QStringList &log) : m_log(log) {}
-    void mnuDirectory_Click() override { m_log << QStringLiteral("locate"); }
-    void showAboutSplash() override { m_log << QStringLiteral("about"); }
-    void Ping() override { m_log << QStringLiteral("ping"); }
-
-private:
-    QStringList &m_log;
-};
 
 QList<ServerRow> rowsWithNames(const QStringList &names)
 {

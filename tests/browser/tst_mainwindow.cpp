@@ -4,6 +4,7 @@
 #include "browser/frmTarvex.h"
 #include "grid/FlexGrid.h"
 #include "support/ListPages.h"
+#include "support/RecordingWindow.h"
 #include "support/TestSupport.h"
 #include "ListService.h"
 
@@ -18,35 +19,6 @@ using namespace tarvex;
 using namespace tarvex::test;
 using tarvex::tools::ListService;
 
-namespace {
-
-// The main window with the steps of other features replaced by recorders, so that
-// the load step and the refresh are seen on their own.
-class RecordingWindow : public frmTarvex
-{
-public:
-    explicit RecordingWindow(QStringList &log) : m_log(log) {}
-    void mnuDirectory_Click() override { m_log << QStringLiteral("locate"); }
-    void showAboutSplash() override { m_log << QStringLiteral("about"); }
-    void Ping() override { m_log << QStringLiteral("ping"); }
-
-private:
-    QStringList &m_log;
-};
-
-QStringList buttonStates(const frmTarvex &w)
-{
-    QStringList enabled;
-    for (QPushButton *b : {w.cmdRefresh, w.cmdPing, w.Command1, w.cmdMoreInfo, w.cmdPingSelect}) {
-        if (b->isEnabled())
-            enabled << b->objectName();
-    }
-    return enabled;
-}
-
-const QStringList AllButtons{"cmdRefresh", "cmdPing", "Command1", "cmdMoreInfo", "cmdPingSelect"};
-
-} // namespace
 
 class MainWindowTest : public QObject
 {
