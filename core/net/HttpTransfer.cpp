@@ -1,6 +1,6 @@
-#include "browser/HttpTransfer.h"
+#include "core/net/HttpTransfer.h"
 
-#include "ui/Program.h"
+#include "core/Program.h"
 
 #include <QEventLoop>
 #include <QNetworkAccessManager>

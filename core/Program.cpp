@@ -1,4 +1,4 @@
-#include "ui/Program.h"
+#include "core/Program.h"
 
 #include <cstdio>
 #include <unistd.h>

@@ -1,8 +1,8 @@
-#include "details/QStatQuery.h"
+#include "core/details/QStatQuery.h"
 
-#include "browser/Module1.h"
-#include "details/Module2.h"
-#include "ui/Program.h"
+#include "core/browser/Module1.h"
+#include "core/details/Module2.h"
+#include "core/Program.h"
 
 #include <QCoreApplication>
 #include <QDir>
