@@ -1,6 +1,7 @@
 #include "browser/frmTarvex.h"
 
 #include "core/net/HttpTransfer.h"
+#include "core/browser/ServerListFetch.h"
 #include "core/browser/ServerListParser.h"
 #include "core/browser/Settings.h"
 #include "ui/FlexGrid.h"
@@ -187,10 +188,7 @@ void frmTarvex::setUpServerGrid()
 
 void frmTarvex::cmdRefresh_Click()
 {
-    while (Grid1->Rows() != 2) {
-        if (!Grid1->RemoveItem(Grid1->Rows()))
-            break;
-    }
+    Grid1->TruncateRows(2);
     for (int c = 0; c <= 4; ++c)
         Grid1->setTextMatrix(1, c, QString());
     ParseList();
@@ -208,15 +206,13 @@ void frmTarvex::ParseList()
     for (QPushButton *b : {cmdRefresh, cmdPing, Command1, cmdMoreInfo, cmdPingSelect})
         b->setEnabled(false);
 
-    Inet1->URL = Settings::endpointUrl(Settings::KeyServerListHost, ServerList::ListPath);
-    const HttpTransfer::Result fetched = Inet1->OpenURL();
+    const ServerList::FetchedList list = ServerList::fetchServerList(*Inet1);
     if (Program::endRequested())
         return;
-    const QString page = fetched.ok ? HttpTransfer::decodeBody(fetched.body) : QString();
     setStatus(QStringLiteral("Parsing Data, Please Wait..."));
 
-    if (page.size() < ServerList::MinimumPageLength) {
-        ui::messageBox(this, ServerList::failureMessage(fetched.error));
+    if (!list.ok) {
+        ui::messageBox(this, ServerList::failureMessage(list.error));
         if (Program::endRequested())
             return;
         for (QPushButton *b : {cmdRefresh, cmdPing, Command1})
@@ -224,11 +220,19 @@ void frmTarvex::ParseList()
         return;
     }
 
-    ServerList::parsePage(page, *Grid1);
+    ServerList::fillGrid(list, *Grid1);
 
     for (QPushButton *b : {cmdRefresh, cmdPing, cmdMoreInfo, Command1, cmdPingSelect})
         b->setEnabled(true);
     setStatus(RefreshedText);
+    if (list.cut) {
+        ui::messageBox(this, tr("The server list page held more than %1 rows and was cut: "
+                                "only the first %1 are listed.")
+                                 .arg(ServerList::MaxRows),
+                       ui::MsgIcon::Warning);
+        if (Program::endRequested())
+            return;
+    }
     if (mnuPingStartup->isChecked())
         Ping();
 }
