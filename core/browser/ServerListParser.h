@@ -15,7 +15,7 @@ constexpr int MinimumPageLength = 200;
 
 // The most server rows taken from one page. A page without row ends is cut into a row
 // per four characters; far more rows than any real list holds are read as a broken page.
-constexpr int MaxRows = 10'000;
+constexpr int MaxRows = 50'000;
 
 struct ParseOutcome
 {
