@@ -1,12 +1,12 @@
 #include "browser/frmTarvex.h"
 
-#include "browser/HttpTransfer.h"
-#include "browser/ServerListParser.h"
-#include "browser/Settings.h"
-#include "grid/FlexGrid.h"
+#include "core/net/HttpTransfer.h"
+#include "core/browser/ServerListParser.h"
+#include "core/browser/Settings.h"
+#include "ui/FlexGrid.h"
 #include "hosting/ControlLoader.h"
 #include "ui/Dialogs.h"
-#include "ui/Program.h"
+#include "core/Program.h"
 
 #include <QAction>
 #include <QCloseEvent>

@@ -2,15 +2,15 @@
 // fills names, players and maps by asking every listed server itself.
 #include "browser/frmTarvex.h"
 
-#include "browser/HttpTransfer.h"
-#include "browser/ServerListParser.h"
+#include "core/net/HttpTransfer.h"
+#include "core/browser/ServerListParser.h"
 #include "browser/frmSources.h"
 #include "core/sources/Merge.h"
 #include "core/sources/SourceFetch.h"
 #include "core/status/StatusEngine.h"
-#include "grid/FlexGrid.h"
+#include "ui/FlexGrid.h"
 #include "ui/Dialogs.h"
-#include "ui/Program.h"
+#include "core/Program.h"
 
 #include <QDateTime>
 #include <QLabel>

@@ -8,7 +8,7 @@
 #include "core/sources/ServerAddress.h"
 #include "core/sources/SourceSettings.h"
 #include "core/status/StatusEngine.h"
-#include "grid/FlexGrid.h"
+#include "ui/FlexGrid.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>

@@ -1,45 +1,22 @@
 #include "core/sources/SourceFetch.h"
 
-#include "browser/HttpTransfer.h"
-#include "browser/ServerListParser.h"
-#include "browser/Settings.h"
+#include "core/net/HttpTransfer.h"
+#include "core/browser/ServerListParser.h"
+#include "core/browser/Settings.h"
 #include "core/status/StatusReply.h"
-#include "grid/GridData.h"
-#include "ui/Program.h"
+#include "core/grid/GridData.h"
+#include "core/NestedWait.h"
+#include "core/Program.h"
 
-#include <QEventLoop>
 #include <QHostInfo>
 #include <QNetworkDatagram>
 #include <QRegularExpression>
-#include <QTimer>
 #include <QUdpSocket>
 #include <QVariant>
 
 namespace tarvex::sources {
 
 namespace {
-
-constexpr int EndPollMs = 50;
-
-// Runs loop until done() or timeoutMs pass or the program ends; true when done().
-template <typename Done>
-bool waitFor(QEventLoop &loop, int timeoutMs, Done done)
-{
-    if (done())
-        return true;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QTimer endWatch;
-    QObject::connect(&endWatch, &QTimer::timeout, &loop, [&] {
-        if (Program::endRequested())
-            loop.quit();
-    });
-    deadline.start(timeoutMs);
-    endWatch.start(EndPollMs);
-    loop.exec();
-    return done();
-}
 
 FetchResult fromList(const ListResult &list)
 {
@@ -64,20 +41,17 @@ std::optional<QHostAddress> resolve(const QString &host, int waitMs)
     if (const auto literal = parseAddressText(host + QStringLiteral(":1")))
         return QHostAddress(literal->ip);
     std::optional<QHostAddress> found;
-    bool answered = false;
-    QEventLoop loop;
-    QObject context;
-    QHostInfo::lookupHost(host, &context, [&](const QHostInfo &info) {
+    NestedWait wait;
+    QHostInfo::lookupHost(host, wait.context(), [&](const QHostInfo &info) {
         for (const QHostAddress &a : info.addresses()) {
             if (a.protocol() == QAbstractSocket::IPv4Protocol) {
                 found = a;
                 break;
             }
         }
-        answered = true;
-        loop.quit();
+        wait.finish();
     });
-    waitFor(loop, waitMs, [&] { return answered; });
+    wait.exec(waitMs);
     return found;
 }
 
@@ -127,19 +101,20 @@ FetchResult fetchMaster(const SourceEntry &entry, const UdpTimings &timings)
         return failure(socket.errorString());
     socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, QVariant(1 << 20));
     std::optional<ListResult> list;
-    QEventLoop loop;
-    QObject::connect(&socket, &QUdpSocket::readyRead, &loop, [&] {
-        for (int guard = 0; guard < 256 && socket.hasPendingDatagrams() && !list; ++guard) {
-            const QNetworkDatagram d = socket.receiveDatagram(65536);
-            list = parseMasterReply(d.data(), d.senderAddress(), quint16(d.senderPort()), *address, port);
-        }
-        if (list)
-            loop.quit();
-    });
+    // One query, and one more when the first answer is lost.
     for (int attempt = 0; attempt < 2 && !list && !Program::endRequested(); ++attempt) {
+        NestedWait wait;
+        QObject::connect(&socket, &QUdpSocket::readyRead, wait.context(), [&] {
+            for (int guard = 0; guard < 256 && socket.hasPendingDatagrams() && !list; ++guard) {
+                const QNetworkDatagram d = socket.receiveDatagram(65536);
+                list = parseMasterReply(d.data(), d.senderAddress(), quint16(d.senderPort()), *address, port);
+            }
+            if (list)
+                wait.finish();
+        });
         if (socket.writeDatagram(masterQuery(), *address, port) < 0)
             return failure(socket.errorString());
-        waitFor(loop, timings.masterWaitMs, [&] { return list.has_value(); });
+        wait.exec(timings.masterWaitMs);
     }
     if (!list)
         return failure(QStringLiteral("No answer from %1:%2").arg(address->toString()).arg(port));
@@ -162,8 +137,8 @@ FetchResult fetchLan(const SourceEntry &entry, const UdpTimings &timings)
     QList<ServerAddress> found;
     QSet<quint64> seen;
     int refused = 0;
-    QEventLoop loop;
-    QObject::connect(&socket, &QUdpSocket::readyRead, &loop, [&] {
+    NestedWait wait;
+    QObject::connect(&socket, &QUdpSocket::readyRead, wait.context(), [&] {
         for (int guard = 0; guard < 1024 && socket.hasPendingDatagrams(); ++guard) {
             const QNetworkDatagram d = socket.receiveDatagram(65536);
             bool v4 = false;
@@ -187,7 +162,7 @@ FetchResult fetchLan(const SourceEntry &entry, const UdpTimings &timings)
     }
     if (!sendError.isEmpty() && found.isEmpty())
         return failure(sendError);
-    waitFor(loop, timings.lanWaitMs, [] { return false; });
+    wait.exec(timings.lanWaitMs); // answers are gathered until the time is up
     ListResult list;
     list.addresses = found;
     list.refused = refused;

@@ -1,5 +1,5 @@
-#include "browser/ServerListParser.h"
-#include "grid/GridData.h"
+#include "core/browser/ServerListParser.h"
+#include "core/grid/GridData.h"
 #include "support/ListPages.h"
 #include "support/ReferenceParser.h"
 #include "support/TestSupport.h"

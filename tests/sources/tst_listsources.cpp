@@ -1,6 +1,6 @@
 // The list parsers, the address checks and the merge; each fetcher against a loopback
 // stand-in (HTTP lists, a master with its broken answers, favourites).
-#include "browser/HttpTransfer.h"
+#include "core/net/HttpTransfer.h"
 #include "core/sources/Merge.h"
 #include "core/sources/SourceFetch.h"
 #include "core/sources/SourceSettings.h"

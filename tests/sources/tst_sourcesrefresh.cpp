@@ -3,8 +3,10 @@
 // source named; a cancel and a close in the middle; the Server Sources dialog.
 #include "browser/frmSources.h"
 #include "core/status/StatusEngine.h"
-#include "grid/FlexGrid.h"
+#include "ui/Dialogs.h"
+#include "ui/FlexGrid.h"
 #include "support/ListPages.h"
+#include "support/PromptRecorder.h"
 #include "support/RecordingWindow.h"
 #include "support/TestSupport.h"
 #include "ListService.h"

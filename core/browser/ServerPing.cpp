@@ -1,7 +1,7 @@
-#include "browser/ServerPing.h"
+#include "core/browser/ServerPing.h"
 
-#include "browser/Module1.h"
-#include "grid/Grid.h"
+#include "core/browser/Module1.h"
+#include "core/grid/Grid.h"
 
 #include <cmath>
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <functional>
 
 namespace tarvex::Program {
@@ -12,11 +13,22 @@ namespace tarvex::Program {
 void end(int exitCode = 0);
 
 // Tests replace the real end with a handler that records it. end() then returns, and
-// endRequested() stays true: every loop that pumps events checks it and stops, so that
-// nothing more runs after the end even in-process.
+// endRequested() stays true: every nested wait ends (see NestedWait) and every loop
+// that pumps events checks it and stops, so that nothing more runs after the end even
+// in-process.
 using EndHandler = std::function<void(int exitCode)>;
 void setEndHandler(EndHandler handler);
 bool endRequested();
 void resetEndRequested();
+
+// Emits ending() once per end(), before the end handler runs.
+class Notifier final : public QObject
+{
+    Q_OBJECT
+
+signals:
+    void ending();
+};
+Notifier &notifier();
 
 } // namespace tarvex::Program

@@ -1,7 +1,7 @@
-#include "details/Module2.h"
+#include "core/details/Module2.h"
 
-#include "details/ListBox.h"
-#include "grid/Grid.h"
+#include "core/grid/Grid.h"
+#include "core/grid/List.h"
 
 #include <QStringView>
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "grid/FlexGrid.h"
+#include "ui/FlexGrid.h"
 
 #include <QHeaderView>
 #include <QItemSelectionModel>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "grid/GridData.h"
+#include "core/grid/GridData.h"
 
 #include <QAbstractTableModel>
 #include <QTableView>

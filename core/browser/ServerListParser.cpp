@@ -1,6 +1,6 @@
-#include "browser/ServerListParser.h"
+#include "core/browser/ServerListParser.h"
 
-#include "grid/Grid.h"
+#include "core/grid/Grid.h"
 
 #include <QStringView>
 

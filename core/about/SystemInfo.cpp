@@ -1,4 +1,4 @@
-#include "about/SystemInfo.h"
+#include "core/about/SystemInfo.h"
 
 #include <QStandardPaths>
 

@@ -1,13 +1,11 @@
-#include "browser/HttpTransfer.h"
+#include "core/net/HttpTransfer.h"
 
-#include "ui/Program.h"
+#include "core/NestedWait.h"
 
-#include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QStringDecoder>
-#include <QTimer>
 #include <optional>
 
 namespace tarvex {
@@ -26,7 +24,7 @@ HttpTransfer::Result HttpTransfer::OpenURL()
 
     QByteArray body;
     QString refusal;
-    QEventLoop loop;
+    NestedWait wait;
     const auto refuse = [&](const QString &why) {
         if (refusal.isEmpty()) {
             refusal = why;
@@ -36,12 +34,12 @@ HttpTransfer::Result HttpTransfer::OpenURL()
     const QString tooLarge = tr("The page from %1 is larger than %2 MiB and was refused.")
                                  .arg(URL.host())
                                  .arg(m_maxBytes / (1024 * 1024));
-    connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] {
+    connect(reply, &QNetworkReply::metaDataChanged, wait.context(), [&] {
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
         if (length.isValid() && length.toLongLong() > m_maxBytes)
             refuse(tooLarge);
     });
-    connect(reply, &QNetworkReply::readyRead, &loop, [&] {
+    connect(reply, &QNetworkReply::readyRead, wait.context(), [&] {
         if (!refusal.isEmpty())
             return;
         body += reply->readAll();
@@ -50,16 +48,10 @@ HttpTransfer::Result HttpTransfer::OpenURL()
             refuse(tooLarge);
         }
     });
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    connect(reply, &QNetworkReply::finished, wait.context(), [&] { wait.finish(); });
     // The program may end while this handler waits; then nothing after the wait runs.
-    QTimer endWatch;
-    connect(&endWatch, &QTimer::timeout, &loop, [&] {
-        if (Program::endRequested())
-            refuse(tr("The program is ending."));
-    });
-    endWatch.start(50);
-    if (!reply->isFinished())
-        loop.exec();
+    if (!reply->isFinished() && wait.exec() == NestedWait::Result::ProgramEnded)
+        refuse(tr("The program is ending."));
 
     if (refusal.isEmpty() && reply->error() == QNetworkReply::NoError) {
         body += reply->readAll();

@@ -1,4 +1,4 @@
-#include "about/Registry.h"
+#include "core/about/Registry.h"
 
 namespace tarvex::about {
 

@@ -1,4 +1,4 @@
-#include "ui/Program.h"
+#include "core/Program.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -14,9 +14,16 @@ EndHandler &handler()
 bool g_endRequested = false;
 } // namespace
 
+Notifier &notifier()
+{
+    static Notifier n;
+    return n;
+}
+
 void end(int exitCode)
 {
     g_endRequested = true;
+    emit notifier().ending();
     if (handler()) {
         handler()(exitCode);
         return;

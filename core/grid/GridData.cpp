@@ -1,4 +1,4 @@
-#include "grid/GridData.h"
+#include "core/grid/GridData.h"
 
 #include <QLocale>
 #include <algorithm>

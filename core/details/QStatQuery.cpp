@@ -1,20 +1,18 @@
-#include "details/QStatQuery.h"
+#include "core/details/QStatQuery.h"
 
-#include "browser/Module1.h"
-#include "details/Module2.h"
-#include "ui/Program.h"
+#include "core/NestedWait.h"
+#include "core/browser/Module1.h"
+#include "core/details/Module2.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QStringDecoder>
-#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -28,8 +26,6 @@ namespace tarvex::QStatQuery {
 
 namespace {
 
-// How often the wait looks whether the program is ending (only tests see it return).
-constexpr int EndCheckIntervalMs = 100;
 constexpr int KillWaitMs = 3000;
 
 QString cacheFolder()
@@ -189,12 +185,9 @@ RunResult runBatch(const QString &folder, const QString &path, int timeoutMs)
     process.setChildProcessModifier([] { ::setpgid(0, 0); });
 
     RunResult result;
-    bool ended = false;
-    bool timedOut = false;
-    QEventLoop loop;
-    QObject::connect(&process, &QProcess::finished, &loop,
+    NestedWait wait;
+    QObject::connect(&process, &QProcess::finished, wait.context(),
                      [&](int exitCode, QProcess::ExitStatus status) {
-                         ended = true;
                          if (status == QProcess::CrashExit) {
                              result.outcome = RunResult::Outcome::Crashed;
                          } else if (exitCode > 128 && exitCode < 128 + 65) {
@@ -205,46 +198,30 @@ RunResult runBatch(const QString &folder, const QString &path, int timeoutMs)
                              result.outcome = RunResult::Outcome::Finished;
                          }
                          result.exitCode = exitCode;
-                         loop.quit();
+                         wait.finish();
                      });
     // A process that cannot start reports only this, never finished().
-    QObject::connect(&process, &QProcess::errorOccurred, &loop,
+    QObject::connect(&process, &QProcess::errorOccurred, wait.context(),
                      [&](QProcess::ProcessError error) {
                          if (error != QProcess::FailedToStart)
                              return;
-                         ended = true;
                          result.outcome = RunResult::Outcome::FailedToStart;
                          result.error = process.errorString();
-                         loop.quit();
+                         wait.finish();
                      });
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
-        timedOut = true;
-        loop.quit();
-    });
-    QTimer endCheck;
-    QObject::connect(&endCheck, &QTimer::timeout, &loop, [&] {
-        if (Program::endRequested())
-            loop.quit();
-    });
 
     QElapsedTimer clock;
     clock.start();
     process.start();
-    if (!ended) {
-        deadline.start(timeoutMs);
-        endCheck.start(EndCheckIntervalMs);
-        loop.exec();
-    }
+    const NestedWait::Result waited = wait.exec(timeoutMs);
     result.elapsedNs = clock.nsecsElapsed();
     result.elapsedMs = result.elapsedNs / 1000000;
-    if (ended)
+    if (waited == NestedWait::Result::Finished)
         return result;
 
     killGroup(process);
-    result.outcome = timedOut && !Program::endRequested() ? RunResult::Outcome::TimedOut
-                                                          : RunResult::Outcome::ProgramEnded;
+    result.outcome = waited == NestedWait::Result::TimedOut ? RunResult::Outcome::TimedOut
+                                                            : RunResult::Outcome::ProgramEnded;
     return result;
 }
 
