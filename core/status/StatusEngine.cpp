@@ -1,5 +1,7 @@
 #include "core/status/StatusEngine.h"
 
+#include "core/Program.h"
+
 #include <QNetworkDatagram>
 #include <QUdpSocket>
 #include <QVariant>
@@ -22,12 +24,19 @@ StatusEngine::StatusEngine(QObject *parent)
 {
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &StatusEngine::tick);
+    // The program's end ends a refresh at once, whoever ends the program.
+    connect(&Program::notifier(), &Program::Notifier::ending, this, &StatusEngine::cancel);
 }
 
 StatusEngine::~StatusEngine() = default;
 
 bool StatusEngine::start(const QList<sources::ServerAddress> &targets, QString *error)
 {
+    if (Program::endRequested()) {
+        if (error)
+            *error = QStringLiteral("The program is ending.");
+        return false;
+    }
     if (m_running)
         cancel();
     closeSocket();

@@ -3,6 +3,8 @@
 #include "core/status/StatusEngine.h"
 #include "core/status/StatusReply.h"
 #include "Q2Responder.h"
+#include "core/Program.h"
+#include "support/TestSupport.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -138,6 +140,14 @@ void TestStatus::cancelStopsAtOnce()
     QVERIFY(!engine.isRunning());
     QVERIFY(sent < 20);
     QCOMPARE(failed.size(), 0);
+
+    // The program's end, from wherever it comes, ends a refresh too.
+    test::EndRecorder end;
+    QVERIFY(engine.start(targets));
+    Program::end(0);
+    QVERIFY(!engine.isRunning());
+    QCOMPARE(finished.size(), 2);
+    QVERIFY(!engine.start(targets));
 }
 
 QTEST_GUILESS_MAIN(TestStatus)
