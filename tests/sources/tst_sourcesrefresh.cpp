@@ -125,6 +125,13 @@ private slots:
 
         w.cmdRefresh->click();
         QVERIFY(w.statusRefreshRunning());
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTest::keyClick(&w, Qt::Key_Escape); // Esc stops it too
+        QVERIFY(!w.statusRefreshRunning());
+
+        w.cmdRefresh->click();
+        QVERIFY(w.statusRefreshRunning());
         const int queries = m_servers.queryCount();
         w.close();
         QCOMPARE(m_end->count(), 1);
