@@ -89,7 +89,11 @@ FetchResult fetchMaster(const SourceEntry &entry, const UdpTimings &timings)
     const QString text = entry.address.trimmed();
     const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
     const QString host = colon < 0 ? text : text.left(colon);
-    const quint16 port = colon < 0 ? DefaultMasterPort : quint16(text.mid(colon + 1).toUInt());
+    bool portOk = colon < 0;
+    const uint portValue = colon < 0 ? DefaultMasterPort : text.mid(colon + 1).toUInt(&portOk);
+    if (!portOk || portValue == 0 || portValue > 65535 || host.isEmpty())
+        return failure(QStringLiteral("%1 is not a master address (host:port)").arg(text));
+    const quint16 port = quint16(portValue);
     const std::optional<QHostAddress> address = resolve(host, timings.lookupWaitMs);
     if (Program::endRequested())
         return failure(QStringLiteral("The program is ending."));
