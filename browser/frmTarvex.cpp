@@ -15,6 +15,7 @@
 #include <QLayout>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShortcut>
 
 namespace tarvex {
 
@@ -118,6 +119,8 @@ void frmTarvex::buildMenus()
     mnudash1->setObjectName(QStringLiteral("mnudash1"));
     mnuDirectory = mnuOptions->addAction(QStringLiteral("&Quake Directory"));
     mnuDirectory->setObjectName(QStringLiteral("mnuDirectory"));
+    mnuSources = mnuOptions->addAction(QStringLiteral("Server &Sources..."));
+    mnuSources->setObjectName(QStringLiteral("mnuSources"));
 
     mnuhelp = bar->addMenu(QStringLiteral("&Help"));
     mnuhelp->setObjectName(QStringLiteral("mnuhelp"));
@@ -145,6 +148,9 @@ void frmTarvex::wireHandlers()
     });
     connect(mnuDirectory, &QAction::triggered, this, &frmTarvex::mnuDirectory_Click);
     connect(mnuAbout, &QAction::triggered, this, &frmTarvex::mnuAbout_Click);
+    connect(mnuSources, &QAction::triggered, this, &frmTarvex::mnuSources_Click);
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &frmTarvex::cancelStatusRefresh);
     connect(Grid1, &FlexGrid::DblClick, this, &frmTarvex::Grid1_DblClick);
     connect(Grid1, &FlexGrid::MouseDown, this, &frmTarvex::Grid1_MouseDown);
 }
@@ -188,6 +194,11 @@ void frmTarvex::setUpServerGrid()
 
 void frmTarvex::cmdRefresh_Click()
 {
+    // Pressed while the servers are being asked: the press ends that, nothing more.
+    if (statusRefreshRunning()) {
+        cancelStatusRefresh();
+        return;
+    }
     Grid1->TruncateRows(2);
     for (int c = 0; c <= 4; ++c)
         Grid1->setTextMatrix(1, c, QString());
@@ -202,11 +213,23 @@ void frmTarvex::setStatus(const QString &text)
 
 void frmTarvex::ParseList()
 {
+    cancelStatusRefresh();
+    const QList<sources::SourceEntry> entries = sources::loadSources();
+    if (!sources::pageOnly(entries)) {
+        refreshFromSources(entries);
+        return;
+    }
+    QString pageHost;
+    for (const sources::SourceEntry &e : entries) {
+        if (e.enabled)
+            pageHost = e.address.trimmed();
+    }
+
     setStatus(QStringLiteral("Getting Server List..."));
     for (QPushButton *b : {cmdRefresh, cmdPing, Command1, cmdMoreInfo, cmdPingSelect})
         b->setEnabled(false);
 
-    const ServerList::FetchedList list = ServerList::fetchServerList(*Inet1);
+    const ServerList::FetchedList list = ServerList::fetchServerList(*Inet1, pageHost);
     if (Program::endRequested())
         return;
     setStatus(QStringLiteral("Parsing Data, Please Wait..."));
@@ -263,6 +286,8 @@ void frmTarvex::mnuExit_Click()
 void frmTarvex::closeEvent(QCloseEvent *event)
 {
     event->accept();
+    // The program's end ends the status refresh with it: nothing more is sent.
+    cancelStatusRefresh();
     Program::end(0);
 }
 

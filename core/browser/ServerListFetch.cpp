@@ -5,17 +5,30 @@
 #include "core/grid/GridData.h"
 #include "core/net/HttpTransfer.h"
 
+#include <QUrl>
+
 namespace tarvex::ServerList {
 
-FetchedList fetchServerList(HttpTransfer &transfer)
+FetchedList fetchServerList(HttpTransfer &transfer, const QString &pageHost)
 {
     FetchedList list;
-    const QString unusable = Settings::endpointProblem(Settings::KeyServerListHost);
+    const QString unusable = pageHost.isEmpty()
+        ? Settings::endpointProblem(Settings::KeyServerListHost)
+        : Settings::webHostProblem(QStringLiteral("list source"), pageHost);
     if (!unusable.isEmpty()) {
         list.error = unusable;
         return list;
     }
-    transfer.URL = Settings::endpointUrl(Settings::KeyServerListHost, ListPath);
+    if (pageHost.isEmpty()) {
+        transfer.URL = Settings::endpointUrl(Settings::KeyServerListHost, ListPath);
+    } else {
+        QUrl url(pageHost, QUrl::StrictMode);
+        url.setPath(ListPath);
+        url.setQuery(QString());
+        url.setFragment(QString());
+        transfer.URL = url;
+    }
+    transfer.setMaxBytes(HttpTransfer::DefaultMaxBytes);
     HttpTransfer::Result fetched = transfer.OpenURL();
     const QString page = fetched.ok ? HttpTransfer::decodeBody(fetched.body) : QString();
     fetched.body.clear();

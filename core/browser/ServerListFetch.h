@@ -19,10 +19,11 @@ struct FetchedList
     bool cut = false;        // the page held more than MaxRows rows; the rest was dropped
 };
 
-// Fetches the list page from the configured list host with transfer, decodes it,
-// checks its length and parses it. A stored list host that cannot be used is reported
-// as the failure and nothing is fetched.
-FetchedList fetchServerList(HttpTransfer &transfer);
+// Fetches the list page with transfer from pageHost (scheme, host, optional port), or
+// from the configured list host when pageHost is empty; decodes it, checks its length
+// and parses it. A host that cannot be used is reported as the failure and nothing is
+// fetched.
+FetchedList fetchServerList(HttpTransfer &transfer, const QString &pageHost = QString());
 
 // Writes the rows of a successful fetch into grid as parsing the page into it would:
 // rows 1, 2, ... get the four cells, each new row comes as the placeholder row, and

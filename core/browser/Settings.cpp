@@ -65,7 +65,9 @@ QString storedHost(const QString &key)
     return GetSetting(EndpointsSection, key, QString()).trimmed();
 }
 
-QString hostProblem(const QString &key, const QString &text)
+} // namespace
+
+QString webHostProblem(const QString &what, const QString &text)
 {
     const QUrl url(text, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
@@ -78,10 +80,8 @@ QString hostProblem(const QString &key, const QString &text)
         why = QStringLiteral("it names no host");
     if (why.isEmpty())
         return QString();
-    return QStringLiteral("The stored %1 \"%2\" cannot be used: %3.").arg(key, text.left(200), why);
+    return QStringLiteral("The stored %1 \"%2\" cannot be used: %3.").arg(what, text.left(200), why);
 }
-
-} // namespace
 
 QUrl endpointHost(const QString &key)
 {
@@ -89,7 +89,7 @@ QUrl endpointHost(const QString &key)
     if (stored.isEmpty())
         return QUrl(key == KeyAddServerHost ? QStringLiteral(TARVEX_DEFAULT_ADD_SERVER_HOST)
                                             : QStringLiteral(TARVEX_DEFAULT_SERVER_LIST_HOST));
-    if (!hostProblem(key, stored).isEmpty())
+    if (!webHostProblem(key, stored).isEmpty())
         return QUrl();
     return QUrl(stored, QUrl::StrictMode);
 }
@@ -97,7 +97,7 @@ QUrl endpointHost(const QString &key)
 QString endpointProblem(const QString &key)
 {
     const QString stored = storedHost(key);
-    return stored.isEmpty() ? QString() : hostProblem(key, stored);
+    return stored.isEmpty() ? QString() : webHostProblem(key, stored);
 }
 
 QUrl endpointUrl(const QString &key, const QString &path)

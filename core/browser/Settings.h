@@ -38,6 +38,9 @@ bool GetBoolSetting(const QString &section, const QString &key, bool absent);
 // is then empty and endpointProblem() says why.
 QUrl endpointHost(const QString &key);
 
+// Why text, stored as the host of what, is not a usable http(s) host; empty when it is.
+QString webHostProblem(const QString &what, const QString &text);
+
 // Why the stored override of endpoint key cannot be used; empty when it can or when
 // none is stored.
 QString endpointProblem(const QString &key);
