@@ -4,6 +4,7 @@
 #include "about/frmAbout.h"
 #include "core/net/HttpTransfer.h"
 #include "core/browser/ServerSubmit.h"
+#include "core/browser/Settings.h"
 #include "ui/Dialogs.h"
 #include "core/Program.h"
 
