@@ -174,4 +174,47 @@ bool frmAbout::startProgram(const QString &path)
     return process.startDetached();
 }
 
+void frmAbout::showSplash(QPointer<frmAbout> &current, QWidget *owner)
+{
+    if (current && current->isVisible()) {
+        current->raise();
+        current->activateWindow();
+        return;
+    }
+    delete current; // a box hidden without being closed is done with
+
+    auto *box = new frmAbout(nullptr);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    // The splash has no owner, yet it goes when the window that showed it goes.
+    QObject::connect(owner, &QObject::destroyed, box, &QObject::deleteLater);
+    current = box;
+    box->Form_Load();
+    box->show();
+}
+
+void frmAbout::showModal(QPointer<frmAbout> &current, QWidget *owner)
+{
+    QPointer<frmAbout> box = current;
+    if (box && box->isVisible() && box->isModal()) {
+        box->raise();
+        box->activateWindow();
+        return;
+    }
+    if (box && box->isVisible()) {
+        // The start-up box is still open: rather than a second box, that one comes to
+        // the front, owned by the window and modal, where it stands.
+        const QPoint at = box->pos();
+        box->hide();
+        box->setParent(owner, box->windowFlags());
+        box->move(at);
+    } else {
+        delete box;
+        box = new frmAbout(owner);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        current = box;
+        box->Form_Load();
+    }
+    box->exec();
+}
+
 } // namespace tarvex

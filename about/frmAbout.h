@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
@@ -31,6 +32,13 @@ public:
 
     // Sets the caption, the version line and the credit lines.
     void Form_Load();
+
+    // The start-up splash: a fresh ownerless box, or the one in box brought to the
+    // front when it is still open. The splash goes when owner goes.
+    static void showSplash(QPointer<frmAbout> &box, QWidget *owner);
+    // Help > About: a modal box owned by owner. A splash still open becomes that box
+    // where it stands rather than a second box opening; box holds the box shown.
+    static void showModal(QPointer<frmAbout> &box, QWidget *owner);
 
     void cmdOK_Click();
     void cmdSysInfo_Click();

@@ -36,7 +36,7 @@ QRect twipsRect(int left, int top, int width, int height)
 
 } // namespace
 
-frmTarvex::frmTarvex(QWidget *parent)
+frmTarvex::frmTarvex(QWidget *parent, PingControl ping)
     : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("frmTarvex"));
@@ -47,7 +47,8 @@ frmTarvex::frmTarvex(QWidget *parent)
     // A fixed border: the window keeps the size of its menu bar and client area.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     wireHandlers();
-    createPingControl(hosting::defaultSearch());
+    if (ping == PingControl::Load)
+        createPingControl(hosting::defaultSearch());
 }
 
 frmTarvex::~frmTarvex() = default;

@@ -40,7 +40,12 @@ public:
 
     static const QString RefreshedText;
 
-    explicit frmTarvex(QWidget *parent = nullptr);
+    // Whether the constructor loads the Ping library and creates the Ping control.
+    // Skip leaves the window without one until createPingControl() is called; windows
+    // that never ping (in tests, say) need not load the library at all.
+    enum class PingControl { Load, Skip };
+
+    explicit frmTarvex(QWidget *parent = nullptr, PingControl ping = PingControl::Load);
     ~frmTarvex() override;
 
     // Start-up: caption, settings, grid set-up, show, locate the game when needed, the

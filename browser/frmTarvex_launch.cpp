@@ -1,4 +1,5 @@
 // Locating the game and starting it on a double-click; sorting by a column title.
+#include "core/browser/GameLaunch.h"
 #include "core/browser/Module1.h"
 #include "core/browser/Settings.h"
 #include "browser/frmTarvex.h"
@@ -19,8 +20,6 @@ namespace tarvex {
 namespace {
 
 const QString LocateText = QStringLiteral("You must locate Quake to continue.");
-const QString GameFileName = QStringLiteral("quake2.exe");
-
 // The open dialog's filters. The game's Windows build ships as Quake2.exe, QUAKE2.EXE
 // or quake2.exe; the dialog matches names in any letter case. The second entry lets
 // the user pick a native Linux build, which is usually named quake2 or yquake2.
@@ -28,28 +27,6 @@ const QStringList LocateFilters = {
     QStringLiteral("Quake2 (Quake2.exe)"),
     QStringLiteral("All files (*)"),
 };
-
-
-// The executable to start in folder: the file named quake2.exe there in any letter
-// case (the exact lower-case name first), else the file the user chose.
-QString gameExecutable(const QString &folder, const QString &chosen)
-{
-    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-    if (names.contains(GameFileName))
-        return folder + GameFileName;
-    for (const QString &name : names) {
-        if (name.compare(GameFileName, Qt::CaseInsensitive) == 0)
-            return folder + name;
-    }
-    return chosen;
-}
-
-// True for a Windows executable: its file starts with the "MZ" signature.
-bool isWindowsProgram(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) && file.read(2) == QByteArrayLiteral("MZ");
-}
 
 } // namespace
 
@@ -66,6 +43,12 @@ void frmTarvex::mnuDirectory_Click()
         ui::messageBox(this,
                        QStringLiteral("File not found: %1\nThe game's location was not changed.")
                                  .arg(*chosen),
+                       ui::MsgIcon::Critical);
+        return;
+    }
+    const QString notRegular = GameLaunch::notRegularFileMessage(*location);
+    if (!notRegular.isEmpty()) {
+        ui::messageBox(this, notRegular + tr("\nThe game's location was not changed."),
                        ui::MsgIcon::Critical);
         return;
     }
@@ -126,35 +109,28 @@ void frmTarvex::Grid1_DblClick()
 
 void frmTarvex::startGame(const QString &location, const QString &address)
 {
-    // The folder is the location up to and including its last separator.
-    const QString name = QFileInfo(location).fileName();
-    const QString folder = location.left(location.size() - name.size());
-    if (!QDir::setCurrent(folder)) {
-        ui::messageBox(this, tr("The game's folder %1 could not be entered.").arg(folder),
+    const GameLaunch::Launch launch = GameLaunch::plan(
+        location, address, QStandardPaths::findExecutable(QStringLiteral("wine")));
+    if (!launch.error.isEmpty()) {
+        ui::messageBox(this, launch.error, ui::MsgIcon::Critical);
+        return;
+    }
+    if (!QDir::setCurrent(launch.folder)) {
+        ui::messageBox(this, tr("The game's folder %1 could not be entered.").arg(launch.folder),
                        ui::MsgIcon::Critical);
         return;
     }
 
-    const QString executable = gameExecutable(folder, location);
-    const bool windowsProgram = isWindowsProgram(executable);
-    const QString wine = windowsProgram ? QStandardPaths::findExecutable(QStringLiteral("wine"))
-                                        : QString();
-
     // Arguments go to the program one by one, never through a shell.
     QProcess game;
-    if (!wine.isEmpty()) {
-        game.setProgram(wine);
-        game.setArguments({executable, QStringLiteral("+connect"), address});
-    } else {
-        game.setProgram(executable);
-        game.setArguments({QStringLiteral("+connect"), address});
-    }
-    game.setWorkingDirectory(folder);
+    game.setProgram(launch.program);
+    game.setArguments(launch.arguments);
+    game.setWorkingDirectory(launch.folder);
     qint64 pid = 0;
     if (!game.startDetached(&pid)) {
         QString text = tr("The game could not be started: %1\n%2")
                            .arg(game.errorString(), game.program());
-        if (windowsProgram && wine.isEmpty())
+        if (launch.wineMissing)
             text += tr("\nIt is a Windows program: install wine to run it.");
         ui::messageBox(this, text, ui::MsgIcon::Critical);
         return;

@@ -1,36 +1,14 @@
-// Submitting a server address to the list's maintainers; the About box.
+// Submitting a server address to the list's maintainers; the About box's menu entry.
 #include "browser/frmTarvex.h"
 
 #include "about/frmAbout.h"
 #include "core/net/HttpTransfer.h"
+#include "core/browser/ServerSubmit.h"
 #include "core/browser/Settings.h"
 #include "ui/Dialogs.h"
 #include "core/Program.h"
 
-#include <QLabel>
-#include <QPointer>
-#include <QUrl>
-
 namespace tarvex {
-
-namespace {
-
-const QString AddServerPath = QStringLiteral("/q2serverlist/addserver.asp");
-const QString SubmittedPort = QStringLiteral("27910");
-
-// The add-server request for an address as the user typed it. The text goes into the
-// query unchanged, "&" and "=" included; tolerant parsing percent-encodes only what a
-// request line cannot carry (blanks, control characters, non-ASCII) and a "#", which
-// would otherwise cut off the rest of the query as a fragment.
-QUrl addServerUrl(const QString &addressText)
-{
-    QUrl url = Settings::endpointUrl(Settings::KeyAddServerHost, AddServerPath);
-    url.setQuery(QStringLiteral("tIP=") + addressText + QStringLiteral("&tPort=") + SubmittedPort,
-                 QUrl::TolerantMode);
-    return url;
-}
-
-} // namespace
 
 void frmTarvex::Command1_Click()
 {
@@ -48,7 +26,7 @@ void frmTarvex::Command1_Click()
         return;
     }
 
-    Inet1->URL = addServerUrl(addressText);
+    Inet1->URL = ServerSubmit::addServerUrl(addressText);
     const HttpTransfer::Result sent = Inet1->OpenURL();
     if (Program::endRequested())
         return;
@@ -60,45 +38,12 @@ void frmTarvex::Command1_Click()
 
 void frmTarvex::showAboutSplash()
 {
-    if (m_about && m_about->isVisible()) {
-        m_about->raise();
-        m_about->activateWindow();
-        return;
-    }
-    delete m_about; // a box hidden without being closed is done with
-
-    auto *box = new frmAbout(nullptr);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    // The splash has no owner, yet it goes when this window goes.
-    connect(this, &QObject::destroyed, box, &QObject::deleteLater);
-    m_about = box;
-    box->Form_Load();
-    box->show();
+    frmAbout::showSplash(m_about, this);
 }
 
 void frmTarvex::mnuAbout_Click()
 {
-    QPointer<frmAbout> box = m_about;
-    if (box && box->isVisible() && box->isModal()) {
-        box->raise();
-        box->activateWindow();
-        return;
-    }
-    if (box && box->isVisible()) {
-        // The start-up box is still open: rather than a second box, that one comes to
-        // the front, owned by this window and modal, where it stands.
-        const QPoint at = box->pos();
-        box->hide();
-        box->setParent(this, box->windowFlags());
-        box->move(at);
-    } else {
-        delete box;
-        box = new frmAbout(this);
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        m_about = box;
-        box->Form_Load();
-    }
-    box->exec();
+    frmAbout::showModal(m_about, this);
 }
 
 } // namespace tarvex

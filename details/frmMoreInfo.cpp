@@ -147,11 +147,18 @@ frmMoreInfo::LoadResult frmMoreInfo::Form_Load()
         return fail(*message);
 
     const std::optional<QString> output = QStatQuery::readOutput(m_folder);
-    if (!output || output->trimmed().isEmpty())
+    if (!output)
+        return fail(QStatQuery::unreadableOutputMessage(m_folder, host));
+    if (output->trimmed().isEmpty())
         return fail(QStatQuery::noOutputMessage(host));
     if (const auto problem = QStatQuery::serverProblem(*output))
         return fail(QStatQuery::problemMessage(*problem, host));
 
+    if (const auto incomplete = QStatQuery::incompleteOutputMessage(m_folder, *output, host)) {
+        ui::messageBox(parentWidget(), *incomplete, ui::MsgIcon::Warning);
+        if (Program::endRequested() || !self)
+            return LoadResult::ProgramEnded;
+    }
     Module2::RawData = Module2::WithCrLf(*output);
     Module2::CutOutput();
     Module2::ParseServer(*Grid1);

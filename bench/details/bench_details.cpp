@@ -94,7 +94,7 @@ int main(int argc, char *argv[])
     env.folder = dir.path() + QStringLiteral("/program");
     env.toolFolder = dir.path() + QStringLiteral("/bin");
     QDir().mkpath(env.folder);
-    frmTarvex w;
+    frmTarvex w{nullptr, frmTarvex::PingControl::Skip};
     w.Grid1->setRow(1);
 
     // 1. Click to shown window with the real quakestat against a loopback server.

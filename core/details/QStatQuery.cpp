@@ -12,12 +12,15 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QStringDecoder>
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <sys/types.h>
 #include <unistd.h>
@@ -129,13 +132,23 @@ std::optional<QString> writeBatchFile(const QString &folder, const QString &host
     // can be nothing but a host name or a dotted address may be written into it.
     if (!Module1::IsPlainHost(host))
         return QStringLiteral("the server address is not a plain host name or IP address");
-    QFile file(QDir(folder).filePath(BatchFileName));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // A new file beside the old one, renamed over it: whatever sits at info.bat (a
+    // symbolic link planted there, say) is replaced as a name, never written through.
+    // QSaveFile is not used because it writes to a link's target.
+    const QString target = QDir(folder).filePath(BatchFileName);
+    QTemporaryFile file(target + QStringLiteral(".XXXXXX"));
+    if (!file.open())
         return file.errorString();
     const QByteArray line = batchLine(host).toLatin1() + '\n';
     if (file.write(line) != line.size() || !file.flush())
         return file.errorString();
     file.close();
+    if (QFileInfo(target).isDir())
+        return QStringLiteral("a folder is in the way of the file");
+    if (::rename(QFile::encodeName(file.fileName()).constData(),
+                 QFile::encodeName(target).constData()) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    file.setAutoRemove(false);
     return std::nullopt;
 }
 
@@ -220,6 +233,8 @@ RunResult runBatch(const QString &folder, const QString &path, int timeoutMs)
         return result;
 
     killGroup(process);
+    // A QStat that never ended may have filled the disk: its output goes at once.
+    deleteOutput(folder);
     result.outcome = waited == NestedWait::Result::TimedOut ? RunResult::Outcome::TimedOut
                                                             : RunResult::Outcome::ProgramEnded;
     return result;
@@ -227,7 +242,11 @@ RunResult runBatch(const QString &folder, const QString &path, int timeoutMs)
 
 std::optional<QString> readOutput(const QString &folder)
 {
-    QFile file(QDir(folder).filePath(OutputFileName));
+    // Only a regular file: a FIFO would block the read until something writes to it.
+    const QString path = QDir(folder).filePath(OutputFileName);
+    if (!QFileInfo(path).isFile())
+        return std::nullopt;
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     const QByteArray bytes = file.read(MaxOutputBytes);
@@ -316,6 +335,48 @@ QString problemMessage(const ServerProblem &problem, const QString &host)
 QString noOutputMessage(const QString &host)
 {
     return QStringLiteral("QStat gave no answer for %1, so no details can be shown.").arg(host);
+}
+
+QString unreadableOutputMessage(const QString &folder, const QString &host)
+{
+    const QString path = QDir(folder).filePath(OutputFileName);
+    const QFileInfo info(path);
+    const QString shown = QDir::toNativeSeparators(path);
+    if (!info.exists() && !info.isSymLink())
+        return noOutputMessage(host);
+    if (info.isDir())
+        return QStringLiteral("The answer of QStat for %1 cannot be read: %2 is a folder, "
+                              "not a file. Remove the folder and query again.")
+            .arg(host, shown);
+    if (!info.exists())
+        return QStringLiteral("The answer of QStat for %1 cannot be read: %2 is a "
+                              "symbolic link to a missing file.").arg(host, shown);
+    if (!info.isFile())
+        return QStringLiteral("The answer of QStat for %1 cannot be read: %2 is not a "
+                              "regular file.").arg(host, shown);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("The answer of QStat for %1 cannot be read from %2:\n%3")
+            .arg(host, shown, file.errorString());
+    return noOutputMessage(host);
+}
+
+std::optional<QString> incompleteOutputMessage(const QString &folder, const QString &output,
+                                               const QString &host)
+{
+    // QStat ends every line it writes; an answer that stops inside a line, or one
+    // written to a disk with no room left, was cut short.
+    const QStorageInfo storage(folder);
+    const bool full = storage.isValid() && storage.bytesAvailable() == 0;
+    const bool cutLine = !output.isEmpty() && !output.endsWith(QLatin1Char('\n'))
+        && QFileInfo(QDir(folder).filePath(OutputFileName)).size() <= MaxOutputBytes;
+    if (!full && !cutLine)
+        return std::nullopt;
+    return QStringLiteral("The answer of QStat for %1 is incomplete%2, so the details "
+                          "shown may be missing some players or settings.")
+        .arg(host, full ? QStringLiteral(" (the disk holding %1 is full)")
+                              .arg(QDir::toNativeSeparators(folder))
+                        : QString());
 }
 
 } // namespace tarvex::QStatQuery

@@ -45,7 +45,8 @@ QString firstWritableFolder(const QStringList &candidates);
 QString batchLine(const QString &host);
 
 // Writes info.bat into folder: the batch line ended by a lone LF (a CR would become
-// part of the output file's name under sh). Refuses, writing nothing, a host that is
+// part of the output file's name under sh). The file is written under a new name and
+// renamed into place, so a link at info.bat is replaced, never followed. Refuses, writing nothing, a host that is
 // not a plain host name or dotted address. No value on success, else the reason.
 std::optional<QString> writeBatchFile(const QString &folder, const QString &host);
 
@@ -78,7 +79,8 @@ struct RunResult
 // Starts info.bat in folder with /bin/sh (no terminal, the folder as its working
 // directory, path as its PATH) and waits for it to end, processing window events
 // meanwhile without polling. A run still going after timeoutMs is killed with every
-// process it started. Returns early, killing the run, when the program is ending.
+// process it started, and its output file is deleted. Returns early, killing the run
+// (its output deleted too), when the program is ending.
 RunResult runBatch(const QString &folder, const QString &path, int timeoutMs);
 
 // The output file in folder, at most MaxOutputBytes of it, as text (UTF-8 when it is
@@ -102,5 +104,12 @@ std::optional<QString> runFailureMessage(const RunResult &run, const QString &ho
                                          const QString &folder);
 QString problemMessage(const ServerProblem &problem, const QString &host);
 QString noOutputMessage(const QString &host);
+// Why the output file in folder gave no text: missing, a folder, not a regular file,
+// not readable. Used when readOutput() gives no value.
+QString unreadableOutputMessage(const QString &folder, const QString &host);
+// A warning when output was cut short (a line left unended, or the disk is full), else
+// no value. The details are still shown after it.
+std::optional<QString> incompleteOutputMessage(const QString &folder, const QString &output,
+                                               const QString &host);
 
 } // namespace tarvex::QStatQuery

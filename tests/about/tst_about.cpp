@@ -192,7 +192,7 @@ void TestAbout::textsAndVersion()
 void TestAbout::escapeEndsTheSplash()
 {
     // A splash dismissed with Escape is gone like a closed one, not left hidden.
-    frmTarvex window;
+    frmTarvex window{nullptr, frmTarvex::PingControl::Skip};
     window.showAboutSplash();
     QCOMPARE(aboutBoxes().size(), 1);
     QPointer<frmAbout> splash = aboutBoxes().first();
@@ -328,7 +328,7 @@ void TestAbout::splashAtStartup()
     settings.writeIni("[Data]\nQuakeLocation=" + game.toUtf8() + "\nmnuPing=False\n"
                       "[Endpoints]\nServerListHost=" + service.baseUrl().toUtf8() + "\n");
 
-    frmTarvex window;
+    frmTarvex window{nullptr, frmTarvex::PingControl::Skip};
     QList<frmAbout *> duringFetch;
     QTimer::singleShot(100, &window, [&] { duringFetch = aboutBoxes(); });
     window.Form_Load();
@@ -349,7 +349,7 @@ void TestAbout::splashAtStartup()
 
 void TestAbout::aboutFromTheMenu()
 {
-    frmTarvex window;
+    frmTarvex window{nullptr, frmTarvex::PingControl::Skip};
     window.show();
     QPointer<frmAbout> seen;
     bool modal = false;
@@ -372,7 +372,7 @@ void TestAbout::aboutFromTheMenu()
 
 void TestAbout::aboutWhileTheSplashIsOpen()
 {
-    frmTarvex window;
+    frmTarvex window{nullptr, frmTarvex::PingControl::Skip};
     window.show();
     window.showAboutSplash();
     QCOMPARE(aboutBoxes().size(), 1);

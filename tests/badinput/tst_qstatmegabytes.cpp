@@ -66,7 +66,7 @@ private slots:
         folders.write(QStringLiteral("answer.txt"), output);
         folders.putStandIn("cat answer.txt");
 
-        frmTarvex w;
+        frmTarvex w{nullptr, frmTarvex::PingControl::Skip};
         w.Grid1->setTextMatrix(1, frmTarvex::ColAddress, QStringLiteral("10.0.0.5"));
         w.Grid1->setTextMatrix(1, frmTarvex::ColName, QStringLiteral("listed"));
         w.Grid1->setRow(1);

@@ -99,7 +99,7 @@ private slots:
         QString address;
         QVERIFY(startServer(responder, config, &address));
 
-        frmTarvex w;
+        frmTarvex w{nullptr, frmTarvex::PingControl::Skip};
         bool visibleDuringQuery = true;
         connect(&responder, &Q2Responder::queried, this, [&] {
             frmMoreInfo *d = details(w);
@@ -160,7 +160,7 @@ private slots:
         QVERIFY(startServer(responder, config, &first));
         QVERIFY(startServer(responder, config, &second));
 
-        frmTarvex w;
+        frmTarvex w{nullptr, frmTarvex::PingControl::Skip};
         selectServer(w, first);
         w.cmdMoreInfo_Click();
         frmMoreInfo *shown = details(w);
@@ -197,7 +197,7 @@ private slots:
         test::QueryFolders folders;
         test::PromptRecorder prompts;
         folders.putStandIn("touch ran.txt");
-        frmTarvex w;
+        frmTarvex w{nullptr, frmTarvex::PingControl::Skip};
         w.Grid1->setTextMatrix(1, frmTarvex::ColAddress, cell);
         if (row == 0)
             w.Grid1->setTextMatrix(0, frmTarvex::ColAddress, QStringLiteral("Address"));
@@ -262,7 +262,7 @@ private slots:
             folders.putStandIn("exit 0");
         }
 
-        frmTarvex w;
+        frmTarvex w{nullptr, frmTarvex::PingControl::Skip};
         selectServer(w, address);
         QElapsedTimer clock;
         clock.start();
@@ -282,7 +282,7 @@ private slots:
         test::QueryFolders folders;
         test::PromptRecorder prompts;
         folders.putStandIn("exit 0");
-        frmTarvex w;
+        frmTarvex w{nullptr, frmTarvex::PingControl::Skip};
         selectServer(w, QStringLiteral("10.0.0.5"));
         w.cmdMoreInfo_Click();
         w.cmdMoreInfo_Click();
@@ -311,7 +311,7 @@ private slots:
         config.longNameBytes = 3000;
         QString address;
         QVERIFY(startServer(responder, config, &address));
-        frmTarvex w;
+        frmTarvex w{nullptr, frmTarvex::PingControl::Skip};
         selectServer(w, address);
         w.cmdMoreInfo_Click();
         QCOMPARE(prompts.messages(), QStringList());
@@ -337,7 +337,7 @@ private slots:
             answer.replace("\r\n", "\n");
         folders.write(QStringLiteral("answer.txt"), answer);
         folders.putStandIn("cat answer.txt");
-        frmTarvex w;
+        frmTarvex w{nullptr, frmTarvex::PingControl::Skip};
         selectServer(w, QStringLiteral("10.0.0.5"));
         w.cmdMoreInfo_Click();
         QCOMPARE(prompts.messages(), QStringList());
@@ -357,7 +357,7 @@ private slots:
         test::PromptRecorder prompts;
         test::EndRecorder end;
         folders.putStandIn("echo $$ > qstat.pid; exec sleep 30");
-        frmTarvex w;
+        frmTarvex w{nullptr, frmTarvex::PingControl::Skip};
         selectServer(w, QStringLiteral("10.0.0.5"));
         QTimer::singleShot(300, &w, [&w] { w.close(); });
         QElapsedTimer clock;

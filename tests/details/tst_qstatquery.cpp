@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QTest>
 #include <ctime>
+#include <sys/stat.h>
 
 using namespace tarvex;
 using Outcome = QStatQuery::RunResult::Outcome;
@@ -77,6 +78,44 @@ private slots:
         folders.write(QStringLiteral("info.bat"), "earlier\n");
         QVERIFY(QStatQuery::writeBatchFile(folders.folder(), host).has_value());
         QCOMPARE(folders.read(QStringLiteral("info.bat")), QByteArray("earlier\n"));
+    }
+
+    // A link planted at info.bat is replaced by the new file; its target is untouched.
+    // The cache folder is the one used when the program's folder is not writable.
+    void batchFileReplacesAPlantedLink_data()
+    {
+        QTest::addColumn<bool>("programFolderWritable");
+        QTest::newRow("program folder") << true;
+        QTest::newRow("cache folder") << false;
+    }
+    void batchFileReplacesAPlantedLink()
+    {
+        QFETCH(bool, programFolderWritable);
+        test::QueryFolders folders;
+        // A file in place of the program's folder makes it unusable even for root.
+        const QString program = programFolderWritable ? folders.folder()
+                                                      : folders.file(QStringLiteral("plain"));
+        if (!programFolderWritable)
+            folders.write(QStringLiteral("plain"), "not a folder");
+        const QString cache = QFileInfo(folders.toolFolder()).path();
+        const QString folder = QStatQuery::firstWritableFolder({program, cache});
+        QCOMPARE(folder, programFolderWritable ? program : cache);
+        const QString victim = folders.emptyFolder() + "/victim";
+        QFile v(victim);
+        QVERIFY(v.open(QIODevice::WriteOnly) && v.write("keep\n") == 5);
+        v.close();
+        QVERIFY(QFile::link(victim, folder + "/info.bat"));
+
+        QVERIFY(!QStatQuery::writeBatchFile(folder, QStringLiteral("10.0.0.5")));
+        QVERIFY(!QFileInfo(folder + "/info.bat").isSymLink());
+        QVERIFY(QFileInfo(victim).isFile());
+        QVERIFY(v.open(QIODevice::ReadOnly));
+        QCOMPARE(v.readAll(), QByteArray("keep\n"));
+        QFile batch(folder + "/info.bat");
+        QVERIFY(batch.open(QIODevice::ReadOnly));
+        QVERIFY(batch.readAll().startsWith("qstat -R -P -raw"));
+        QCOMPARE(QDir(folder).entryList({"info.bat*"}, QDir::AllEntries | QDir::System),
+                 QStringList{"info.bat"}); // no temporary file left behind
     }
 
     void searchPathPutsTheProgramFolderFirst()
@@ -149,7 +188,7 @@ private slots:
     void timeOutKillsTheWholeRun()
     {
         test::QueryFolders folders;
-        folders.putStandIn("echo $$ > qstat.pid; exec sleep 30");
+        folders.putStandIn("echo $$ > qstat.pid; echo partial; exec sleep 30");
         QVERIFY(!QStatQuery::writeBatchFile(folders.folder(), QStringLiteral("10.0.0.5")));
         const QStatQuery::RunResult result = run(folders, 800);
         QCOMPARE(result.outcome, Outcome::TimedOut);
@@ -157,6 +196,7 @@ private slots:
         const qint64 pid = folders.read(QStringLiteral("qstat.pid")).trimmed().toLongLong();
         QVERIFY(pid > 0);
         QTRY_VERIFY_WITH_TIMEOUT(!test::processRunning(pid), 3000);
+        QVERIFY(!folders.exists(QStringLiteral("tmp.txt"))); // deleted as the run stopped
         const auto text = QStatQuery::runFailureMessage(result, "10.0.0.5", folders.folder());
         QVERIFY(text && text->contains(QLatin1String("did not finish within 1 second")));
     }
@@ -165,7 +205,7 @@ private slots:
     {
         test::EndRecorder end;
         test::QueryFolders folders;
-        folders.putStandIn("echo $$ > qstat.pid; exec sleep 30");
+        folders.putStandIn("echo $$ > qstat.pid; echo partial; exec sleep 30");
         QVERIFY(!QStatQuery::writeBatchFile(folders.folder(), QStringLiteral("10.0.0.5")));
         QTimer::singleShot(300, [] { Program::end(0); });
         const QStatQuery::RunResult result = run(folders);
@@ -173,6 +213,7 @@ private slots:
         QVERIFY(result.elapsedMs < 3000);
         const qint64 pid = folders.read(QStringLiteral("qstat.pid")).trimmed().toLongLong();
         QTRY_VERIFY_WITH_TIMEOUT(!test::processRunning(pid), 3000);
+        QVERIFY(!folders.exists(QStringLiteral("tmp.txt")));
         QVERIFY(!QStatQuery::runFailureMessage(result, "10.0.0.5", folders.folder()));
     }
 
@@ -217,6 +258,55 @@ private slots:
         QVERIFY(!QStatQuery::readOutput(folders.folder()));
         folders.write(QStringLiteral("tmp.txt"), bytes);
         QCOMPARE(QStatQuery::readOutput(folders.folder()), text);
+    }
+
+    // What is in the way of the output is named, never passed off as "no answer";
+    // a FIFO there is refused without blocking.
+    void unreadableOutputIsNamed_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing") << "" << "QStat gave no answer for 10.0.0.5";
+        QTest::newRow("folder") << "dir" << "tmp.txt is a folder, not a file";
+        QTest::newRow("FIFO") << "fifo" << "tmp.txt is not a regular file";
+        QTest::newRow("dangling link") << "link" << "symbolic link to a missing file";
+    }
+    void unreadableOutputIsNamed()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, message);
+        test::QueryFolders folders;
+        const QString path = folders.file(QStringLiteral("tmp.txt"));
+        if (kind == "dir")
+            QVERIFY(QDir().mkdir(path));
+        else if (kind == "fifo")
+            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        else if (kind == "link")
+            QVERIFY(QFile::link(folders.file("gone"), path));
+        QVERIFY(!QStatQuery::readOutput(folders.folder()));
+        const QString text = QStatQuery::unreadableOutputMessage(folders.folder(), "10.0.0.5");
+        QVERIFY2(text.contains(message), qPrintable(text));
+    }
+
+    void cutOutputIsReported_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("incomplete");
+        QTest::newRow("whole") << QByteArray("Q2S^^VRAX^^a\nplayer\n") << false;
+        QTest::newRow("cut inside a line") << QByteArray("Q2S^^VRAX^^a\npla") << true;
+    }
+    void cutOutputIsReported()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, incomplete);
+        test::QueryFolders folders;
+        folders.write(QStringLiteral("tmp.txt"), bytes);
+        const auto output = QStatQuery::readOutput(folders.folder());
+        QVERIFY(output);
+        const auto text = QStatQuery::incompleteOutputMessage(folders.folder(), *output, "10.0.0.5");
+        QCOMPARE(text.has_value(), incomplete);
+        if (text)
+            QVERIFY(text->contains(QLatin1String("incomplete")));
     }
 
     void serverProblem_data()

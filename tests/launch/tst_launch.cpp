@@ -30,7 +30,7 @@ struct Bench
     test::EndRecorder ends;
     QTemporaryDir dir;
     QByteArray oldPath = qgetenv("PATH");
-    frmTarvex window;
+    frmTarvex window{nullptr, frmTarvex::PingControl::Skip};
 
     Bench()
     {
