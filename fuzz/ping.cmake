@@ -3,4 +3,4 @@
 tarvex_fuzzer(fuzz_dottedip fuzz_dottedip.cpp
   ${TOP}/ping/Address.cpp ${TOP}/ping/Conversions.cpp)
 tarvex_fuzzer(fuzz_icmpreply fuzz_icmpreply.cpp
-  ${TOP}/ping/icmp/IcmpEcho.cpp ${TOP}/ping/icmp/IpStatus.cpp)
+  ${TOP}/ping/icmp/Checksum.cpp ${TOP}/ping/icmp/IcmpEcho.cpp ${TOP}/ping/icmp/IpStatus.cpp)

@@ -185,19 +185,6 @@ bool inspectErrorQueueMessage(const msghdr &msg, std::size_t dataLen, uint16_t s
     return false;
 }
 
-uint16_t internetChecksum(const void *data, std::size_t len)
-{
-    const auto *p = static_cast<const unsigned char *>(data);
-    uint32_t sum = 0;
-    for (; len > 1; p += 2, len -= 2)
-        sum += uint32_t(p[0]) << 8 | p[1];
-    if (len)
-        sum += uint32_t(p[0]) << 8;
-    while (sum >> 16)
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    return htons(uint16_t(~sum));
-}
-
 int openIcmpSocket(SocketKind kind)
 {
     const int type = kind == SocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
