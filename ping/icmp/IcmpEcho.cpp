@@ -55,7 +55,7 @@ EchoOutcome replied(Clock::time_point sent, Clock::time_point received)
     const auto micros =
         std::chrono::duration_cast<std::chrono::microseconds>(received - sent).count();
     o.rttMicros = micros > 0 ? uint64_t(micros) : 0;
-    o.rttMs = uint32_t(o.rttMicros / 1000); // whole milliseconds, as the Windows API counts
+    o.rttMs = uint32_t(o.rttMicros / 1000); // whole milliseconds, cut, not rounded
     return o;
 }
 
