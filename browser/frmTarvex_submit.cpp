@@ -93,7 +93,7 @@ void frmTarvex::mnuAbout_Click()
         m_about = box;
         box->Form_Load();
     }
-    box->exec();
+    ui::execDialog(box);
 }
 
 } // namespace tarvex
