@@ -1,6 +1,7 @@
 #include "browser/frmTarvex.h"
 
 #include "core/net/HttpTransfer.h"
+#include "core/browser/ServerListFetch.h"
 #include "core/browser/ServerListParser.h"
 #include "core/browser/Settings.h"
 #include "ui/FlexGrid.h"
@@ -15,6 +16,7 @@
 #include <QLayout>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShortcut>
 
 namespace tarvex {
 
@@ -109,6 +111,8 @@ void frmTarvex::buildMenus()
     mnudash1->setObjectName(QStringLiteral("mnudash1"));
     mnuDirectory = mnuOptions->addAction(QStringLiteral("&Quake Directory"));
     mnuDirectory->setObjectName(QStringLiteral("mnuDirectory"));
+    mnuSources = mnuOptions->addAction(QStringLiteral("Server &Sources..."));
+    mnuSources->setObjectName(QStringLiteral("mnuSources"));
 
     mnuhelp = bar->addMenu(QStringLiteral("&Help"));
     mnuhelp->setObjectName(QStringLiteral("mnuhelp"));
@@ -136,6 +140,9 @@ void frmTarvex::wireHandlers()
     });
     connect(mnuDirectory, &QAction::triggered, this, &frmTarvex::mnuDirectory_Click);
     connect(mnuAbout, &QAction::triggered, this, &frmTarvex::mnuAbout_Click);
+    connect(mnuSources, &QAction::triggered, this, &frmTarvex::mnuSources_Click);
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &frmTarvex::cancelStatusRefresh);
     connect(Grid1, &FlexGrid::DblClick, this, &frmTarvex::Grid1_DblClick);
     connect(Grid1, &FlexGrid::MouseDown, this, &frmTarvex::Grid1_MouseDown);
 }
@@ -179,10 +186,12 @@ void frmTarvex::setUpServerGrid()
 
 void frmTarvex::cmdRefresh_Click()
 {
-    while (Grid1->Rows() != 2) {
-        if (!Grid1->RemoveItem(Grid1->Rows()))
-            break;
+    // Pressed while the servers are being asked: the press ends that, nothing more.
+    if (statusRefreshRunning()) {
+        cancelStatusRefresh();
+        return;
     }
+    Grid1->TruncateRows(2);
     for (int c = 0; c <= 4; ++c)
         Grid1->setTextMatrix(1, c, QString());
     ParseList();
@@ -196,19 +205,29 @@ void frmTarvex::setStatus(const QString &text)
 
 void frmTarvex::ParseList()
 {
+    cancelStatusRefresh();
+    const QList<sources::SourceEntry> entries = sources::loadSources();
+    if (!sources::pageOnly(entries)) {
+        refreshFromSources(entries);
+        return;
+    }
+    QString pageHost;
+    for (const sources::SourceEntry &e : entries) {
+        if (e.enabled)
+            pageHost = e.address.trimmed();
+    }
+
     setStatus(QStringLiteral("Getting Server List..."));
     for (QPushButton *b : {cmdRefresh, cmdPing, Command1, cmdMoreInfo, cmdPingSelect})
         b->setEnabled(false);
 
-    Inet1->URL = Settings::endpointUrl(Settings::KeyServerListHost, ServerList::ListPath);
-    const HttpTransfer::Result fetched = Inet1->OpenURL();
+    const ServerList::FetchedList list = ServerList::fetchServerList(*Inet1, pageHost);
     if (Program::endRequested())
         return;
-    const QString page = fetched.ok ? HttpTransfer::decodeBody(fetched.body) : QString();
     setStatus(QStringLiteral("Parsing Data, Please Wait..."));
 
-    if (page.size() < ServerList::MinimumPageLength) {
-        ui::messageBox(this, ServerList::failureMessage(fetched.error));
+    if (!list.ok) {
+        ui::messageBox(this, ServerList::failureMessage(list.error));
         if (Program::endRequested())
             return;
         for (QPushButton *b : {cmdRefresh, cmdPing, Command1})
@@ -216,11 +235,19 @@ void frmTarvex::ParseList()
         return;
     }
 
-    ServerList::parsePage(page, *Grid1);
+    ServerList::fillGrid(list, *Grid1);
 
     for (QPushButton *b : {cmdRefresh, cmdPing, cmdMoreInfo, Command1, cmdPingSelect})
         b->setEnabled(true);
     setStatus(RefreshedText);
+    if (list.cut) {
+        ui::messageBox(this, tr("The server list page held more than %1 rows and was cut: "
+                                "only the first %1 are listed.")
+                                 .arg(ServerList::MaxRows),
+                       ui::MsgIcon::Warning);
+        if (Program::endRequested())
+            return;
+    }
     if (mnuPingStartup->isChecked())
         Ping();
 }
@@ -251,6 +278,8 @@ void frmTarvex::mnuExit_Click()
 void frmTarvex::closeEvent(QCloseEvent *event)
 {
     event->accept();
+    // The program's end ends the status refresh with it: nothing more is sent.
+    cancelStatusRefresh();
     Program::end(0);
 }
 

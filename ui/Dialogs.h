@@ -65,4 +65,11 @@ std::unique_ptr<QFileDialog> makeOpenFileDialog(QWidget *parent, const QString &
                                                 const QString &startFile,
                                                 const QStringList &filters);
 
+// A window's own modal dialog. While a dialog hook is installed the dialog is handed
+// to it instead of being shown: the hook sets it up as a user would and accepts or
+// rejects it. Returns the dialog's result (QDialog::Accepted or Rejected).
+using DialogHook = std::function<void(QDialog &)>;
+void setDialogHook(DialogHook hook);
+int execDialog(QDialog &dialog);
+
 } // namespace tarvex::ui

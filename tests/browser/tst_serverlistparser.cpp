@@ -209,7 +209,9 @@ private slots:
         const QStringList pieces{
             "<tr>", "</tr>", "</TR>", "<td>", "<font face=\"arial\">", "<font face=arial>",
             "ARIAL", "</font>", "</FONT>", "retries", "RETRIES", "Notes", "nOtEs", "Alpha",
-            "10.0.0.1:27910", " ", "\n", "x", "arial\">", "</fon", "</t", "é", "q2dm1"};
+            "10.0.0.1:27910", " ", "\n", "x", "arial\">", "</fon", "</t", "é", "q2dm1",
+            // letters outside ASCII whose case folding is an ASCII letter, or near one
+            "note\u017f", "ar\u0130al", "ar\u0131al", "\u212a", "</FONT\u0131"};
         QRandomGenerator rng(20261207);
         for (int round = 0; round < 400; ++round) {
             QString page;
@@ -236,6 +238,13 @@ private slots:
         QCOMPARE(grid.Rows(), 20001);
         QCOMPARE(grid.TextMatrix(20000, 0), QStringLiteral("Server 19999"));
         QCOMPARE(grid.TextMatrix(20000, 1), rows.last().address);
+        // The row bound keeps the first rows and says the page was cut.
+        GridData bounded = freshGrid();
+        const ServerList::ParseOutcome outcome = ServerList::parsePage(listPage(rows), bounded, 19999);
+        QVERIFY(outcome.cut);
+        QCOMPARE(outcome.rows, 19999);
+        QCOMPARE(bounded.Rows(), 20000);
+        QCOMPARE(bounded.TextMatrix(19999, 0), QStringLiteral("Server 19998"));
     }
 
     void failureMessageBlanks()
