@@ -23,7 +23,8 @@ namespace {
 
 QString disclaimerText()
 {
-    // Four lines, the second one empty, each ended the way the box always separated them.
+    // Four lines, the second one empty, separated by CR LF so that the text copied from
+    // the box keeps its line ends on any platform.
     return QStringLiteral("Copyright (C) 2026 The Tarvex developers.\r\n"
                           "\r\n"
                           "Thanks to the authors of QStat for the use of their tool.\r\n"
@@ -214,7 +215,7 @@ void frmAbout::showModal(QPointer<frmAbout> &current, QWidget *owner)
         current = box;
         box->Form_Load();
     }
-    box->exec();
+    ui::execDialog(box);
 }
 
 } // namespace tarvex

@@ -7,6 +7,7 @@
 #include "ui/FlexGrid.h"
 #include "hosting/ControlLoader.h"
 #include "ui/Dialogs.h"
+#include "ui/WindowLayout.h"
 #include "core/Program.h"
 
 #include <QAction>
@@ -27,12 +28,6 @@ namespace {
 // Client area and control positions, in twips.
 constexpr int ClientWidth = 8310;
 constexpr int ClientHeight = 4665;
-
-QRect twipsRect(int left, int top, int width, int height)
-{
-    return QRect(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width),
-                 twipsToPixels(height));
-}
 
 } // namespace
 
@@ -58,10 +53,7 @@ void frmTarvex::buildLayout()
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
     client->setFixedSize(twipsToPixels(ClientWidth), twipsToPixels(ClientHeight));
-    // A compact face so that every caption fits the button widths of the layout.
-    QFont face(QStringLiteral("DejaVu Sans Condensed"));
-    face.setPointSizeF(8);
-    client->setFont(face);
+    setCompactFace(client);
     setCentralWidget(client);
 
     Grid1 = new FlexGrid(2, 5, client);
@@ -88,7 +80,7 @@ void frmTarvex::buildLayout()
     Label1->setGeometry(twipsRect(60, 4275, 4125, 300));
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     // The status line is narrow for its longest texts; a half point less lets them fit.
-    QFont statusFace = face;
+    QFont statusFace = client->font();
     statusFace.setPointSizeF(7.5);
     Label1->setFont(statusFace);
 

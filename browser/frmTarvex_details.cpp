@@ -34,10 +34,9 @@ void frmTarvex::cmdMoreInfo_Click()
     }
     if (!Module1::IsPlainHost(Module1::ServerIP)) {
         ui::messageBox(this,
-                       QStringLiteral("The selected server's address is not a host name or "
-                                      "IP address, so it was not queried.\n\nAn address may "
-                                      "hold only letters, digits, dots and hyphens, and may "
-                                      "not begin with a hyphen."),
+                       Module1::NotPlainHostText
+                           + QStringLiteral("\n\nAn address may hold only letters, digits, "
+                                            "dots and hyphens, and may not begin with a hyphen."),
                        ui::MsgIcon::Warning);
         return;
     }

@@ -6,6 +6,7 @@
 #include "core/details/QStatQuery.h"
 #include "ui/FlexGrid.h"
 #include "ui/Dialogs.h"
+#include "ui/WindowLayout.h"
 #include "core/Program.h"
 
 #include <QCloseEvent>
@@ -20,12 +21,6 @@ namespace {
 // Client area and control positions, in twips.
 constexpr int ClientWidth = 8355;
 constexpr int ClientHeight = 4905;
-
-QRect twipsRect(int left, int top, int width, int height)
-{
-    return QRect(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width),
-                 twipsToPixels(height));
-}
 
 struct Column
 {
@@ -52,10 +47,7 @@ frmMoreInfo::frmMoreInfo(QWidget *owner)
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Server Info"));
     setFixedSize(twipsToPixels(ClientWidth), twipsToPixels(ClientHeight));
-    // The compact face of the main window, so the layout's widths hold the captions.
-    QFont face(QStringLiteral("DejaVu Sans Condensed"));
-    face.setPointSizeF(8);
-    setFont(face);
+    setCompactFace(this);
 
     Grid1 = new FlexGrid(2, 6, this);
     Grid1->setObjectName(QStringLiteral("Grid1"));
@@ -126,8 +118,7 @@ frmMoreInfo::LoadResult frmMoreInfo::Form_Load()
     setUpGrids();
 
     if (!Module1::IsPlainHost(host))
-        return fail(QStringLiteral("The selected server's address is not a host name or IP "
-                                   "address, so it was not queried."));
+        return fail(Module1::NotPlainHostText);
     if (const auto error = QStatQuery::writeBatchFile(m_folder, host))
         return fail(QStringLiteral("The query file could not be written:\n%1\n%2")
                         .arg(QDir::toNativeSeparators(QDir(m_folder).filePath(

@@ -1,5 +1,7 @@
 #include "Conversions.h"
 
+#include "core/text/TextRules.h"
+
 #include <QLocale>
 #include <limits>
 #include <cmath>
@@ -114,11 +116,8 @@ std::optional<bool> toBoolean(const QVariant &value, ConversionError *error)
         return value.toBool();
     if (value.metaType().id() == QMetaType::QString
         || value.metaType().id() == QMetaType::QByteArray) {
-        const QString t = value.toString().trimmed();
-        if (t.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0)
-            return true;
-        if (t.compare(QLatin1String("False"), Qt::CaseInsensitive) == 0)
-            return false;
+        if (const std::optional<bool> word = tarvex::text::trueFalseWord(value.toString().trimmed()))
+            return word;
     }
     const std::optional<double> d = numberOf(value, error);
     if (!d)

@@ -1,5 +1,6 @@
 #include "EchoMeans.h"
 
+#include "Address.h"
 #include "icmp/IpStatus.h"
 
 #include <arpa/inet.h>
@@ -27,15 +28,6 @@ std::atomic<uint16_t> g_sequence{0};
 uint16_t nextSequence()
 {
     return uint16_t(g_sequence.fetch_add(1) + 1);
-}
-
-std::string dottedText(uint32_t destination)
-{
-    char text[INET_ADDRSTRLEN] = {};
-    in_addr a{};
-    a.s_addr = destination;
-    inet_ntop(AF_INET, &a, text, sizeof text);
-    return text;
 }
 
 EchoAttempt bySocket(icmp::SocketKind kind, uint32_t destination, uint32_t timeoutMs, int fd)
@@ -112,17 +104,25 @@ bool meansFromName(const std::string &name, Means *means)
     return false;
 }
 
-std::string helperPath()
+std::string libraryPath()
 {
     Dl_info info{};
-    if (dladdr(reinterpret_cast<void *>(&helperPath), &info) == 0 || !info.dli_fname)
-        return kHelperName;
+    if (dladdr(reinterpret_cast<void *>(&libraryPath), &info) == 0 || !info.dli_fname)
+        return std::string();
     std::string library = info.dli_fname;
     if (!library.empty() && library[0] != '/') {
         char resolved[PATH_MAX];
         if (realpath(library.c_str(), resolved))
             library = resolved;
     }
+    return library;
+}
+
+std::string helperPath()
+{
+    const std::string library = libraryPath();
+    if (library.empty())
+        return kHelperName;
     const std::size_t slash = library.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : library.substr(0, slash);
     return folder + "/" + kHelperName;
@@ -148,7 +148,7 @@ EchoAttempt echoByHelper(const std::string &helper, uint32_t destination, uint32
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
 
-    const std::string address = dottedText(destination);
+    const std::string address = dottedText(destination).toStdString();
     const std::string timeout = std::to_string(timeoutMs);
     char *const argv[] = {const_cast<char *>(helper.c_str()), const_cast<char *>(address.c_str()),
                           const_cast<char *>(timeout.c_str()), nullptr};

@@ -25,6 +25,10 @@ struct EchoAttempt
     icmp::EchoOutcome outcome;
 };
 
+// The path of the shared library that holds this code, absolute when it can be made so;
+// empty when it cannot be found.
+std::string libraryPath();
+
 // The helper program's path: beside the shared library that holds this code.
 std::string helperPath();
 inline constexpr char kHelperName[] = "pingocx-icmp-helper";

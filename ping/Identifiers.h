@@ -12,7 +12,6 @@ inline constexpr char kProgId[] = "PingOCX.Ping";
 inline constexpr char kTypeLibName[] = "PingOCX";
 inline constexpr char kTypeLibHelp[] = "ICMP Ping ActiveX Control";
 inline constexpr char kTypeLibVersion[] = "4.0";
-inline constexpr char kFileVersion[] = "2.02.0001";
 
 #define PINGOCX_CLSID_TEXT "{ED37E54C-E24F-11D0-B680-0000F654079F}"
 #define PINGOCX_IID_TEXT "{ED37E54B-E24F-11D0-B680-0000F654079F}"

@@ -153,8 +153,8 @@ QVariant Ping::Send()
     Means means = Means::Auto;
     if (!meansFromName(m_icmpMeans.toStdString(), &means))
         means = Means::Auto;
-    // A negative time-out would be an endless wait on the Windows API (it is unsigned
-    // there): it waits not at all instead.
+    // The time-out is unsigned below; a negative one would turn into an endless wait, so
+    // it waits not at all instead.
     const quint32 timeout = m_timeOut < 0 ? 0u : quint32(m_timeOut);
     const EchoAttempt attempt = echoByAnyMeans(addressValueToNetwork(address), timeout, means);
     m_lastMeans = QString::fromStdString(attempt.meansUsed);

@@ -29,7 +29,7 @@ class Ping final : public QWidget
     Q_CLASSINFO("TypeLibID", PINGOCX_TYPELIB_TEXT)
     Q_CLASSINFO("ProgID", "PingOCX.Ping")
     Q_CLASSINFO("Description", "ICMP Ping ActiveX Control")
-    Q_CLASSINFO("Version", "2.02.0001")
+    Q_CLASSINFO("Version", PINGOCX_FILE_VERSION)
 
     // _Ping: the members of the interface (dispatch identifiers in Identifiers.h).
     Q_PROPERTY(qint16 Sock READ Sock WRITE setSock)

@@ -1,6 +1,7 @@
 // The component side of libPingOCX: its class object, its self-registration in the per-user
 // component registry, and the exported entry points (C linkage) that hosts look up by name.
 
+#include "EchoMeans.h"
 #include "Identifiers.h"
 #include "Ping.h"
 #include "Resolver.h"
@@ -13,7 +14,6 @@
 #include <QObject>
 #include <QSettings>
 #include <atomic>
-#include <dlfcn.h>
 
 using namespace tarvex::hosting;
 
@@ -70,12 +70,12 @@ PingClassFactory &classObject()
 }
 
 // The path this library was loaded from, made absolute.
-QString libraryPath()
+QString libraryFile()
 {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void *>(&libraryPath), &info) == 0 || !info.dli_fname)
+    const std::string path = libraryPath();
+    if (path.empty())
         return QString();
-    return QFileInfo(QString::fromLocal8Bit(info.dli_fname)).absoluteFilePath();
+    return QFileInfo(QString::fromLocal8Bit(path.c_str())).absoluteFilePath();
 }
 
 QString progIdGroup() { return QStringLiteral("ProgID/") + QLatin1String(kProgId); }
@@ -90,7 +90,7 @@ using namespace pingocx;
 
 extern "C" Q_DECL_EXPORT int32_t DllRegisterServer()
 {
-    const QString library = libraryPath();
+    const QString library = libraryFile();
     if (library.isEmpty())
         return SELFREG_E_CLASS;
     QSettings registry(componentRegistryPath(), QSettings::IniFormat);
@@ -145,16 +145,16 @@ extern "C" Q_DECL_EXPORT int32_t DllCanUnloadNow()
     return idle ? S_OK : S_FALSE;
 }
 
-// Version 2.02.0001, as numbers 2.2.1: the same as the file name libPingOCX.so.2.2.1.
+// The version as numbers, the same as in the library's file name.
 extern "C" Q_DECL_EXPORT int32_t DllGetVersion(DllVersionInfo *info)
 {
     if (!info)
         return E_POINTER;
     if (info->cbSize < sizeof(DllVersionInfo))
         return E_FAIL;
-    info->dwMajorVersion = 2;
-    info->dwMinorVersion = 2;
-    info->dwBuildNumber = 1;
+    info->dwMajorVersion = PINGOCX_VERSION_MAJOR;
+    info->dwMinorVersion = PINGOCX_VERSION_MINOR;
+    info->dwBuildNumber = PINGOCX_VERSION_BUILD;
     info->dwPlatformID = 0;
     return S_OK;
 }

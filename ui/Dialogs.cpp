@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPointer>
 
 namespace tarvex::ui {
 
@@ -73,6 +74,24 @@ Answer inputBox(QWidget *parent, const QString &prompt, const QString &title,
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.textValue();
+}
+
+void execDialog(QDialog *dialog)
+{
+    if (!responder()) {
+        dialog->exec();
+        return;
+    }
+    const QPointer<QDialog> shown(dialog);
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->show();
+    Prompt prompt;
+    prompt.kind = Prompt::Kind::Dialog;
+    prompt.title = dialog->windowTitle();
+    prompt.dialog = dialog;
+    responder()(prompt);
+    if (shown && shown->isVisible())
+        shown->close();
 }
 
 Answer openFileDialog(QWidget *parent, const QString &title, const QString &startFile,

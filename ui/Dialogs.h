@@ -20,13 +20,14 @@ enum class MsgIcon { None, Critical, Warning, Information };
 // What a modal box asked the user; handed to a test responder instead of a real box.
 struct Prompt
 {
-    enum class Kind { Message, Input, OpenFile };
+    enum class Kind { Message, Input, OpenFile, Dialog };
     Kind kind = Kind::Message;
     QString text;      // message text, or the input box's prompt
     QString title;     // window title; empty for the platform's default caption
     MsgIcon icon = MsgIcon::None;
     QString defaultText; // input box default, or the file dialog's starting file name
     QStringList filters; // file dialog filter entries, first one selected
+    QDialog *dialog = nullptr; // a window's own modal dialog, shown while it is asked
 };
 
 // The answer given to a Prompt: for an input box or a file dialog, the text entered or
@@ -47,6 +48,11 @@ void messageBox(QWidget *parent, const QString &text, MsgIcon icon = MsgIcon::No
 // A modal input box; returns no value when the user cancels.
 Answer inputBox(QWidget *parent, const QString &prompt, const QString &title,
                 const QString &defaultText);
+
+// Runs a window's own dialog modally, as QDialog::exec() does. With a responder
+// installed the dialog is shown modal, handed to the responder (which may inspect it
+// and press its buttons) and then closed, unless the responder closed it already.
+void execDialog(QDialog *dialog);
 
 // A modal open-file dialog starting at startFile; the first filter is selected.
 // Returns the absolute path of the chosen file, or no value when cancelled. Filters

@@ -7,9 +7,8 @@
 
 namespace tarvex::about {
 
-// A small key/value store in the shape of the Windows registry calls: open a key,
-// query one value's type and bytes, close the key. Results are 0 on success and an
-// error code otherwise, as there. Texts cross it as single-byte (local 8-bit) strings.
+// A small key/value store: open a key, query one value's type and bytes, close the
+// key. Results are 0 on success and an error code otherwise. Texts cross it as single-byte (local 8-bit) strings.
 class Registry
 {
 public:

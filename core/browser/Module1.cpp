@@ -7,16 +7,14 @@ namespace tarvex::Module1 {
 
 QString ServerIP;
 
+const QString NotPlainHostText =
+    QStringLiteral("The selected server's address is not a host name or IP address, so it "
+                   "was not queried.");
+
 QString HostPart(const QString &address)
 {
     const qsizetype colon = address.indexOf(QLatin1Char(':'));
     return colon < 0 ? address : address.left(colon);
-}
-
-QString CutAtNull(const QString &text)
-{
-    const qsizetype nul = text.indexOf(QChar(u'\0'));
-    return nul < 0 ? text : text.left(nul);
 }
 
 std::optional<QString> ShortPathOf(const QString &path)

@@ -13,9 +13,6 @@ extern QString ServerIP;
 // Host part of an address text: everything before its first ":", or the whole text.
 QString HostPart(const QString &address);
 
-// The part of text before its first NUL character (the whole text when it has none).
-QString CutAtNull(const QString &text);
-
 // The stored form of a chosen file's path: absolute and cleaned, symbolic links left
 // as they are. No value (the "file not found" failure) when no such file exists, when
 // it is a folder, or when the path holds a NUL.
@@ -25,6 +22,9 @@ std::optional<QString> ShortPathOf(const QString &path);
 // ASCII letters, digits, "." and "-", not empty and not starting with "-". Anything
 // else could be read as an option or a command by the programs it is handed to.
 bool IsPlainHost(const QString &host);
+
+// Why a server address that is not a plain host was not queried, for the window's message.
+extern const QString NotPlainHostText;
 
 // True for a plain host optionally followed by ":" and a port number (1 to 65535).
 bool IsPlainAddress(const QString &address);

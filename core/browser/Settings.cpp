@@ -1,5 +1,7 @@
 #include "core/browser/Settings.h"
 
+#include "core/text/TextRules.h"
+
 #include <QLocale>
 #include <QSettings>
 
@@ -36,10 +38,8 @@ bool SaveSetting(const QString &section, const QString &key, const QString &valu
 
 std::optional<bool> textToBool(const QString &text)
 {
-    if (text.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0)
-        return true;
-    if (text.compare(QLatin1String("False"), Qt::CaseInsensitive) == 0)
-        return false;
+    if (const std::optional<bool> word = text::trueFalseWord(text))
+        return word;
     bool ok = false;
     const double number = QLocale::c().toDouble(text.trimmed(), &ok);
     if (ok)

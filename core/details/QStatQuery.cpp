@@ -3,6 +3,7 @@
 #include "core/NestedWait.h"
 #include "core/browser/Module1.h"
 #include "core/details/Module2.h"
+#include "core/text/TextRules.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -72,15 +73,6 @@ bool ensureQStatLink(const QString &toolFolder, const QString &target)
         return false;
     }
     return true;
-}
-
-QString decode(const QByteArray &bytes)
-{
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8(bytes);
-    if (utf8.hasError())
-        return QString::fromLatin1(bytes);
-    return text;
 }
 
 void killGroup(QProcess &process)
@@ -258,7 +250,7 @@ std::optional<QString> readOutput(const QString &folder)
         if (!utf8.hasError())
             return text;
     }
-    return decode(bytes);
+    return text::utf8OrLatin1(bytes);
 }
 
 std::optional<ServerProblem> serverProblem(const QString &output)

@@ -1,6 +1,7 @@
 #include "core/net/HttpTransfer.h"
 
 #include "core/NestedWait.h"
+#include "core/text/TextRules.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -162,11 +163,7 @@ QString HttpTransfer::decodeBody(const QByteArray &body)
         if (!decoder.hasError())
             return text;
     }
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(body);
-    if (!utf8.hasError())
-        return text;
-    return QString::fromLatin1(body);
+    return text::utf8OrLatin1(body);
 }
 
 } // namespace tarvex

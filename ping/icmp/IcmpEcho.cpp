@@ -55,7 +55,7 @@ EchoOutcome replied(Clock::time_point sent, Clock::time_point received)
     const auto micros =
         std::chrono::duration_cast<std::chrono::microseconds>(received - sent).count();
     o.rttMicros = micros > 0 ? uint64_t(micros) : 0;
-    o.rttMs = uint32_t(o.rttMicros / 1000); // whole milliseconds, as the Windows API counts
+    o.rttMs = uint32_t(o.rttMicros / 1000); // whole milliseconds, cut, not rounded
     return o;
 }
 
@@ -183,19 +183,6 @@ bool inspectErrorQueueMessage(const msghdr &msg, std::size_t dataLen, uint16_t s
         }
     }
     return false;
-}
-
-uint16_t internetChecksum(const void *data, std::size_t len)
-{
-    const auto *p = static_cast<const unsigned char *>(data);
-    uint32_t sum = 0;
-    for (; len > 1; p += 2, len -= 2)
-        sum += uint32_t(p[0]) << 8 | p[1];
-    if (len)
-        sum += uint32_t(p[0]) << 8;
-    while (sum >> 16)
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    return htons(uint16_t(~sum));
 }
 
 int openIcmpSocket(SocketKind kind)

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "Checksum.h"
+
 struct msghdr;
 
 namespace pingocx::icmp {
@@ -59,8 +61,5 @@ bool isDatagramReply(const unsigned char *buf, std::size_t len, uint32_t destina
 // messages is a final report about the request with that sequence.
 bool inspectErrorQueueMessage(const msghdr &msg, std::size_t dataLen, uint16_t seqNet,
                               uint32_t *status);
-
-// The Internet checksum (RFC 1071) of len bytes.
-uint16_t internetChecksum(const void *data, std::size_t len);
 
 } // namespace pingocx::icmp

@@ -41,44 +41,6 @@ QList<frmAbout *> aboutBoxes()
     return boxes;
 }
 
-// Waits (bounded) for a modal box to appear, hands it to inspect, then presses its OK
-// button. Started before the call that opens the box, which returns only once the box
-// is closed.
-class ModalCloser
-{
-public:
-    explicit ModalCloser(std::function<void(QWidget *)> inspect) : m_inspect(std::move(inspect))
-    {
-        m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { poll(); });
-        m_timer.start();
-    }
-    bool closedOne() const { return m_closed; }
-
-private:
-    void poll()
-    {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal) {
-            if (++m_ticks > 500)
-                m_timer.stop();
-            return;
-        }
-        m_timer.stop();
-        m_inspect(modal);
-        if (auto *ok = modal->findChild<QPushButton *>(QStringLiteral("cmdOK")))
-            ok->click();
-        else
-            modal->close();
-        m_closed = true;
-    }
-
-    std::function<void(QWidget *)> m_inspect;
-    QTimer m_timer;
-    int m_ticks = 0;
-    bool m_closed = false;
-};
-
 // An executable script that appends its own name to marker when it runs.
 void writeTool(const QString &path, const QString &marker, bool executable = true,
                const QByteArray &interpreter = "/bin/sh")
@@ -354,16 +316,21 @@ void TestAbout::aboutFromTheMenu()
     QPointer<frmAbout> seen;
     bool modal = false;
     bool owned = false;
-    ModalCloser closer([&](QWidget *w) {
-        owned = w->parentWidget() == &window;
-        seen = qobject_cast<frmAbout *>(w);
-        modal = w->isModal();
-        QCOMPARE(seen->lblVersion->text().left(8), QStringLiteral("Version "));
+    QString version;
+    m_prompts->onPrompt([&](const tarvex::ui::Prompt &p) {
+        owned = p.dialog->parentWidget() == &window;
+        seen = qobject_cast<frmAbout *>(p.dialog);
+        modal = p.dialog->isModal() && p.dialog->isVisible();
+        if (seen) {
+            version = seen->lblVersion->text();
+            seen->cmdOK->click();
+        }
     });
 
     window.mnuAbout->trigger();
 
-    QVERIFY(closer.closedOne());
+    QCOMPARE(m_prompts->prompts().size(), 1);
+    QCOMPARE(version.left(8), QStringLiteral("Version "));
     QVERIFY(modal);
     QVERIFY(owned);
     QTRY_VERIFY(seen.isNull()); // closed and gone
@@ -382,16 +349,16 @@ void TestAbout::aboutWhileTheSplashIsOpen()
     int boxes = 0;
     bool modal = false;
     bool owned = false;
-    ModalCloser closer([&](QWidget *w) {
-        sameBox = w == splash.data();
+    m_prompts->onPrompt([&](const tarvex::ui::Prompt &p) {
+        sameBox = p.dialog == splash.data();
         boxes = int(aboutBoxes().size());
-        modal = w->isModal() && w->isVisible();
-        owned = w->parentWidget() == &window;
+        modal = p.dialog->isModal() && p.dialog->isVisible();
+        owned = p.dialog->parentWidget() == &window;
     });
 
     window.mnuAbout->trigger();
 
-    QVERIFY(closer.closedOne());
+    QCOMPARE(m_prompts->prompts().size(), 1);
     QVERIFY(sameBox); // the open box, not a second one
     QCOMPARE(boxes, 1);
     QVERIFY(modal);

@@ -288,8 +288,18 @@ private slots:
         QCOMPARE(w->centralWidget()->size(), QSize(554, 311)); // 8310 x 4665 twips
         QCOMPARE(w->minimumSize(), w->maximumSize()); // a fixed border
         QCOMPARE(w->size(), w->minimumSize());
-        QCOMPARE(w->Grid1->geometry(), QRect(4, -1, 541, 250));
-        QCOMPARE(w->cmdMoreInfo->geometry(), QRect(391, 255, 118, 23));
+        // Every control lies within the client area (the grid may reach a pixel above it)
+        // and none overlaps another.
+        const QRect client = w->centralWidget()->rect().adjusted(0, -1, 0, 0);
+        const QList<QWidget *> controls{w->Grid1, w->cmdRefresh, w->cmdPing, w->Command1,
+                                        w->cmdPingSelect, w->cmdMoreInfo, w->Label1, w->Label2};
+        for (qsizetype i = 0; i < controls.size(); ++i) {
+            const QRect at = controls[i]->geometry();
+            QVERIFY2(client.contains(at), qPrintable(controls[i]->objectName()));
+            for (qsizetype j = i + 1; j < controls.size(); ++j)
+                QVERIFY2(!at.intersects(controls[j]->geometry()),
+                         qPrintable(controls[i]->objectName() + QLatin1Char('/') + controls[j]->objectName()));
+        }
         for (QPushButton *b : {w->cmdRefresh, w->cmdPing, w->Command1, w->cmdMoreInfo, w->cmdPingSelect}) {
             QString caption = b->text();
             caption.remove(QLatin1Char('&'));

@@ -12,23 +12,6 @@ class Module1Test : public QObject
     Q_OBJECT
 
 private slots:
-    void cutAtNull_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected");
-        const QString long299(299, QLatin1Char('p'));
-        QTest::newRow("no NUL") << "C:\\QUAKE2\\QUAKE2.EXE" << "C:\\QUAKE2\\QUAKE2.EXE";
-        QTest::newRow("leading NUL") << QString::fromUtf16(u"\0abc", 4) << "";
-        QTest::newRow("NUL inside") << QString::fromUtf16(u"ab\0cd", 5) << "ab";
-        QTest::newRow("299 then NUL") << long299 + QChar(u'\0') << long299;
-    }
-    void cutAtNull()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, expected);
-        QCOMPARE(Module1::CutAtNull(text), expected);
-    }
-
     // The stored location is the chosen file's absolute, cleaned path; a link stays a
     // link, so a game folder reached through one keeps its own name.
     void shortPathOf()

@@ -6,6 +6,8 @@
 // Prints "ready" once listening. Ends when standard input closes (its parent went away),
 // after its lifetime, or after 100000 answers: it never runs unbounded.
 
+#include "ping/icmp/Checksum.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -32,24 +34,12 @@ struct Pending
     std::string icmp; // the request's ICMP message, turned into a reply when sent
 };
 
-uint16_t checksum(const unsigned char *p, std::size_t len)
-{
-    uint32_t sum = 0;
-    for (; len > 1; p += 2, len -= 2)
-        sum += uint32_t(p[0]) << 8 | p[1];
-    if (len)
-        sum += uint32_t(p[0]) << 8;
-    while (sum >> 16)
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    return htons(uint16_t(~sum));
-}
-
 void sendReply(int fd, Pending &p)
 {
     auto *msg = reinterpret_cast<unsigned char *>(p.icmp.data());
     msg[0] = 0; // echo reply, same code, identifier, sequence and data
     msg[2] = msg[3] = 0;
-    const uint16_t sum = checksum(msg, p.icmp.size());
+    const uint16_t sum = pingocx::icmp::internetChecksum(msg, p.icmp.size());
     std::memcpy(msg + 2, &sum, 2);
 
     sockaddr_in to{};
