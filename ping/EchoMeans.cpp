@@ -109,7 +109,7 @@ std::string noRawSocketText(int error)
 EchoAttempt echoByHelper(const std::string &helper, uint32_t destination, uint32_t timeoutMs)
 {
     EchoAttempt attempt;
-    const std::unique_ptr<HelperProcess> process = HelperProcess::start(helper, -1, &attempt.whyNoMeans);
+    const std::unique_ptr<HelperProcess> process = HelperProcess::start(helper, -1, nullptr, &attempt.whyNoMeans);
     if (!process)
         return attempt;
     attempt.haveMeans = true;

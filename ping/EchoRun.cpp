@@ -47,6 +47,7 @@ timespec until(EchoClock::time_point when, EchoClock::time_point now)
 // --- HelperProcess ---------------------------------------------------------------------
 
 std::unique_ptr<HelperProcess> HelperProcess::start(const std::string &path, int wakeFd,
+                                                    const std::atomic<bool> *cancelled,
                                                     std::string *why)
 {
     if (access(path.c_str(), X_OK) != 0) {
@@ -96,8 +97,16 @@ std::unique_ptr<HelperProcess> HelperProcess::start(const std::string &path, int
         const int ready = ppoll(fds, wakeFd >= 0 ? 2 : 1, &wait, nullptr);
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready <= 0 || fds[1].revents)
+        if (ready <= 0)
             break;
+        if (wakeFd >= 0 && fds[1].revents) {
+            // New requests (the run looks at its queue once the helper is up) or a cancel.
+            uint64_t count;
+            (void)!read(wakeFd, &count, sizeof count);
+            if (cancelled && *cancelled)
+                break;
+            continue;
+        }
         char buf[64];
         const ssize_t n = read(helper->m_out, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
@@ -267,7 +276,7 @@ bool EchoRun::openMeans(Report &report)
             return false;
         }
     }
-    m_helper = HelperProcess::start(helperPath(), m_wake, &report.whyNoMeans);
+    m_helper = HelperProcess::start(helperPath(), m_wake, &m_cancelled, &report.whyNoMeans);
     if (!m_helper)
         return false;
     report.meansUsed = meansName(Means::Helper);

@@ -25,8 +25,10 @@ class HelperProcess
 {
 public:
     // Starts the helper at path and waits for its first line, at most 3 s, or less when
-    // wakeFd (if >= 0) becomes readable. Null with *why set when it cannot serve.
-    static std::unique_ptr<HelperProcess> start(const std::string &path, int wakeFd, std::string *why);
+    // *cancelled turns true (wakeFd, if >= 0, is an eventfd written when it does). Null
+    // with *why set when it cannot serve.
+    static std::unique_ptr<HelperProcess> start(const std::string &path, int wakeFd,
+                                                const std::atomic<bool> *cancelled, std::string *why);
     // Closes its input, which ends it, and reaps it.
     ~HelperProcess();
 
