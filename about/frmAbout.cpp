@@ -1,7 +1,7 @@
 #include "about/frmAbout.h"
 
-#include "about/Registry.h"
-#include "about/SystemInfo.h"
+#include "core/about/Registry.h"
+#include "core/about/SystemInfo.h"
 #include "ui/Dialogs.h"
 
 #include <QApplication>

@@ -1,12 +1,12 @@
 #include "browser/frmTarvex.h"
 
-#include "browser/HttpTransfer.h"
-#include "browser/ServerListParser.h"
-#include "browser/Settings.h"
-#include "grid/FlexGrid.h"
+#include "core/net/HttpTransfer.h"
+#include "core/browser/ServerListParser.h"
+#include "core/browser/Settings.h"
+#include "ui/FlexGrid.h"
 #include "hosting/ControlLoader.h"
 #include "ui/Dialogs.h"
-#include "ui/Program.h"
+#include "core/Program.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -14,6 +14,7 @@
 #include <QLayout>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShortcut>
 
 namespace tarvex {
 
@@ -117,6 +118,8 @@ void frmTarvex::buildMenus()
     mnudash1->setObjectName(QStringLiteral("mnudash1"));
     mnuDirectory = mnuOptions->addAction(QStringLiteral("&Quake Directory"));
     mnuDirectory->setObjectName(QStringLiteral("mnuDirectory"));
+    mnuSources = mnuOptions->addAction(QStringLiteral("Server &Sources..."));
+    mnuSources->setObjectName(QStringLiteral("mnuSources"));
 
     mnuhelp = bar->addMenu(QStringLiteral("&Help"));
     mnuhelp->setObjectName(QStringLiteral("mnuhelp"));
@@ -144,6 +147,9 @@ void frmTarvex::wireHandlers()
     });
     connect(mnuDirectory, &QAction::triggered, this, &frmTarvex::mnuDirectory_Click);
     connect(mnuAbout, &QAction::triggered, this, &frmTarvex::mnuAbout_Click);
+    connect(mnuSources, &QAction::triggered, this, &frmTarvex::mnuSources_Click);
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &frmTarvex::cancelStatusRefresh);
     connect(Grid1, &FlexGrid::DblClick, this, &frmTarvex::Grid1_DblClick);
     connect(Grid1, &FlexGrid::MouseDown, this, &frmTarvex::Grid1_MouseDown);
 }
@@ -187,6 +193,11 @@ void frmTarvex::setUpServerGrid()
 
 void frmTarvex::cmdRefresh_Click()
 {
+    // Pressed while the servers are being asked: the press ends that, nothing more.
+    if (statusRefreshRunning()) {
+        cancelStatusRefresh();
+        return;
+    }
     while (Grid1->Rows() != 2) {
         if (!Grid1->RemoveItem(Grid1->Rows()))
             break;
@@ -204,11 +215,30 @@ void frmTarvex::setStatus(const QString &text)
 
 void frmTarvex::ParseList()
 {
+    cancelStatusRefresh();
+    const QList<sources::SourceEntry> entries = sources::loadSources();
+    if (!sources::pageOnly(entries)) {
+        refreshFromSources(entries);
+        return;
+    }
+    QString pageHost;
+    for (const sources::SourceEntry &e : entries) {
+        if (e.enabled)
+            pageHost = e.address.trimmed();
+    }
+
     setStatus(QStringLiteral("Getting Server List..."));
     for (QPushButton *b : {cmdRefresh, cmdPing, Command1, cmdMoreInfo, cmdPingSelect})
         b->setEnabled(false);
 
     Inet1->URL = Settings::endpointUrl(Settings::KeyServerListHost, ServerList::ListPath);
+    if (!pageHost.isEmpty()) {
+        QUrl url(pageHost);
+        url.setPath(ServerList::ListPath);
+        url.setQuery(QString());
+        Inet1->URL = url;
+    }
+    Inet1->setMaxBytes(HttpTransfer::DefaultMaxBytes);
     const HttpTransfer::Result fetched = Inet1->OpenURL();
     if (Program::endRequested())
         return;
@@ -259,6 +289,8 @@ void frmTarvex::mnuExit_Click()
 void frmTarvex::closeEvent(QCloseEvent *event)
 {
     event->accept();
+    // The program's end ends the status refresh with it: nothing more is sent.
+    cancelStatusRefresh();
     Program::end(0);
 }
 

@@ -4,6 +4,8 @@
 #include <QPointer>
 #include <QString>
 
+#include "core/sources/SourceSettings.h"
+
 class QAction;
 class QLabel;
 class QMenu;
@@ -17,6 +19,13 @@ class frmAbout;
 class frmMoreInfo;
 namespace hosting {
 struct SearchPath;
+}
+namespace sources {
+struct ListedServer;
+}
+namespace status {
+class StatusEngine;
+struct ServerStatus;
 }
 
 // The main window: the server list, its commands and the program's settings. The
@@ -41,6 +50,16 @@ public:
     // --- server list ---
     void cmdRefresh_Click();
     void ParseList();
+
+    // --- list sources and the status refresh ---
+    // Options › Server Sources: edits the sources and stores them.
+    void mnuSources_Click();
+    // Ends a running status refresh (Esc, or "Refresh List" pressed again).
+    void cancelStatusRefresh();
+    bool statusRefreshRunning() const;
+    status::StatusEngine *statusEngine() const { return m_status; }
+    static const QString NoAnswerMark;
+    static const QString DownMark;
 
     // --- options and menus ---
     void mnuPingStartup_Click();
@@ -88,6 +107,7 @@ public:
     QAction *mnuCloseStartup = nullptr;
     QAction *mnudash1 = nullptr;
     QAction *mnuDirectory = nullptr;
+    QAction *mnuSources = nullptr;
     QMenu *mnuhelp = nullptr;
     QAction *mnuAbout = nullptr;
     HttpTransfer *Inet1 = nullptr;
@@ -126,6 +146,25 @@ private:
     QObject *Ping1 = nullptr;     // the window's Ping control, created by its identifier
     QString m_pingControlError;   // why it could not be created, when it could not
     bool pingControlReady();      // says why not, once per command, when it is missing
+
+    // --- list sources and the status refresh ---
+    void refreshFromSources(const QList<sources::SourceEntry> &entries);
+    void startStatusRefresh(const QList<sources::ListedServer> &rows);
+    int rowOfStatus(int index) const;
+    void statusAnswered(int index, const status::ServerStatus &answer);
+    void statusFailed(int index, bool down);
+    void statusFinished(bool cancelled);
+    struct StatusRow
+    {
+        int row;
+        QString address;
+        QString players; // the page's text, kept for a server that never answers
+        bool fromPage;
+    };
+    status::StatusEngine *m_status = nullptr;
+    QList<StatusRow> m_statusRows;
+    QString m_refreshedText; // the status text once the refresh is over
+    qint64 m_lastProgressMs = 0;
 
     // --- details ---
     QPointer<frmMoreInfo> m_moreInfo;

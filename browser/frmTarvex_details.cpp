@@ -1,9 +1,9 @@
 // Opening the details window for the current server row.
 #include "browser/frmTarvex.h"
 
-#include "browser/Module1.h"
+#include "core/browser/Module1.h"
 #include "details/frmMoreInfo.h"
-#include "grid/FlexGrid.h"
+#include "ui/FlexGrid.h"
 #include "ui/Dialogs.h"
 
 namespace tarvex {

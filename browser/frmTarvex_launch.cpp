@@ -1,10 +1,10 @@
 // Locating the game and starting it on a double-click; sorting by a column title.
-#include "browser/Module1.h"
-#include "browser/Settings.h"
+#include "core/browser/Module1.h"
+#include "core/browser/Settings.h"
 #include "browser/frmTarvex.h"
-#include "grid/FlexGrid.h"
+#include "ui/FlexGrid.h"
 #include "ui/Dialogs.h"
-#include "ui/Program.h"
+#include "core/Program.h"
 
 #include <QAction>
 #include <QDir>

@@ -1,11 +1,11 @@
 // Pinging the listed servers through the window's Ping control.
 #include "browser/frmTarvex.h"
 
-#include "browser/ServerPing.h"
-#include "grid/FlexGrid.h"
+#include "core/browser/ServerPing.h"
+#include "ui/FlexGrid.h"
 #include "hosting/ControlLoader.h"
 #include "ui/Dialogs.h"
-#include "ui/Program.h"
+#include "core/Program.h"
 
 #include <QCoreApplication>
 #include <QPointer>

@@ -2,10 +2,10 @@
 #include "browser/frmTarvex.h"
 
 #include "about/frmAbout.h"
-#include "browser/HttpTransfer.h"
-#include "browser/Settings.h"
+#include "core/net/HttpTransfer.h"
+#include "core/browser/Settings.h"
 #include "ui/Dialogs.h"
-#include "ui/Program.h"
+#include "core/Program.h"
 
 #include <QLabel>
 #include <QPointer>

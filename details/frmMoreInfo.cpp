@@ -1,12 +1,12 @@
 #include "details/frmMoreInfo.h"
 
-#include "browser/Module1.h"
+#include "core/browser/Module1.h"
 #include "details/ListBox.h"
-#include "details/Module2.h"
-#include "details/QStatQuery.h"
-#include "grid/FlexGrid.h"
+#include "core/details/Module2.h"
+#include "core/details/QStatQuery.h"
+#include "ui/FlexGrid.h"
 #include "ui/Dialogs.h"
-#include "ui/Program.h"
+#include "core/Program.h"
 
 #include <QCloseEvent>
 #include <QDir>

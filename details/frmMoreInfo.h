@@ -1,6 +1,6 @@
 #pragma once
 
-#include "details/QStatQuery.h"
+#include "core/details/QStatQuery.h"
 
 #include <QString>
 #include <QWidget>

@@ -11,9 +11,9 @@
 //  - the display equals the one computed here on its own, line by line, from the rules
 //    the parsers state (split at the delimiter rather than cut from the front).
 // The input is taken byte for byte (as Latin-1), so the fuzzer controls every character.
-#include "details/ListBox.h"
-#include "details/Module2.h"
-#include "grid/GridData.h"
+#include "core/grid/List.h"
+#include "core/details/Module2.h"
+#include "core/grid/GridData.h"
 
 #include <QList>
 #include <QString>

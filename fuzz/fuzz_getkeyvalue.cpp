@@ -11,7 +11,7 @@
 // (those written, then the buffer's zeros) less one trailing zero, shown by type as
 // computed here on its own: a text as such, a number as "&h" and its bytes in upper-case
 // hexadecimal, last byte first; any other type leaves the text as it was.
-#include "about/Registry.h"
+#include "core/about/Registry.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,7 +1,7 @@
 // The server-list page parser over the in-memory grid. Small inputs are also run
 // through the plain cut-from-the-front parser, and the two grids must agree.
-#include "browser/ServerListParser.h"
-#include "grid/GridData.h"
+#include "core/browser/ServerListParser.h"
+#include "core/grid/GridData.h"
 #include "support/ReferenceParser.h"
 
 #include <QString>

@@ -1,5 +1,5 @@
 // The Boolean reader of stored option texts: any text is either a Boolean or refused.
-#include "browser/Settings.h"
+#include "core/browser/Settings.h"
 
 #include <QString>
 #include <cstdint>

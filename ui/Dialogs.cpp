@@ -1,5 +1,7 @@
 #include "ui/Dialogs.h"
 
+#include <QDialog>
+
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -15,6 +17,25 @@ Responder &responder()
 } // namespace
 
 void setResponder(Responder r) { responder() = std::move(r); }
+
+namespace {
+DialogHook &dialogHook()
+{
+    static DialogHook h;
+    return h;
+}
+} // namespace
+
+void setDialogHook(DialogHook hook) { dialogHook() = std::move(hook); }
+
+int execDialog(QDialog &dialog)
+{
+    if (dialogHook()) {
+        dialogHook()(dialog);
+        return dialog.result();
+    }
+    return dialog.exec();
+}
 bool hasResponder() { return bool(responder()); }
 
 void messageBox(QWidget *parent, const QString &text, MsgIcon icon, const QString &title)

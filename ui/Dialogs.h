@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+class QDialog;
 class QFileDialog;
 class QWidget;
 
@@ -57,5 +58,12 @@ Answer openFileDialog(QWidget *parent, const QString &title, const QString &star
 std::unique_ptr<QFileDialog> makeOpenFileDialog(QWidget *parent, const QString &title,
                                                 const QString &startFile,
                                                 const QStringList &filters);
+
+// A window's own modal dialog. While a dialog hook is installed the dialog is handed
+// to it instead of being shown: the hook sets it up as a user would and accepts or
+// rejects it. Returns the dialog's result (QDialog::Accepted or Rejected).
+using DialogHook = std::function<void(QDialog &)>;
+void setDialogHook(DialogHook hook);
+int execDialog(QDialog &dialog);
 
 } // namespace tarvex::ui

@@ -2,10 +2,10 @@
 // page the plain way, and the start-up to a shown, filled main window.
 //
 // Run: QT_QPA_PLATFORM=offscreen build/bin/bench_serverlist
-#include "browser/ServerListParser.h"
+#include "core/browser/ServerListParser.h"
 #include "browser/frmTarvex.h"
-#include "grid/FlexGrid.h"
-#include "grid/GridData.h"
+#include "ui/FlexGrid.h"
+#include "core/grid/GridData.h"
 #include "support/ListPages.h"
 #include "support/ReferenceParser.h"
 #include "support/TestSupport.h"

@@ -6,10 +6,11 @@
 #include "Q2Responder.h"
 #include "browser/frmTarvex.h"
 #include "details/ListBox.h"
-#include "details/Module2.h"
-#include "details/QStatQuery.h"
+#include "core/details/Module2.h"
+#include "core/details/QStatQuery.h"
 #include "details/frmMoreInfo.h"
-#include "grid/FlexGrid.h"
+#include "ui/FlexGrid.h"
+#include "support/PromptRecorder.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>

@@ -6,7 +6,7 @@
 // whose Ping control can send echoes (the helper's capability):
 //   QT_QPA_PLATFORM=offscreen build/bin/bench_pinging
 #include "browser/frmTarvex.h"
-#include "grid/FlexGrid.h"
+#include "ui/FlexGrid.h"
 #include "hosting/ControlLoader.h"
 #include "support/TestSupport.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "about/Registry.h"
+#include "core/about/Registry.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,11 +1,12 @@
 // The About box: its texts, its two showings from the main window, and the start of
 // the system information tool.
 #include "TestRegistry.h"
+#include "support/PromptRecorder.h"
 #include "support/TestSupport.h"
 
-#include "about/SystemInfo.h"
+#include "core/about/SystemInfo.h"
 #include "about/frmAbout.h"
-#include "browser/HttpTransfer.h"
+#include "core/net/HttpTransfer.h"
 #include "browser/frmTarvex.h"
 #include "tools/listservice/ListService.h"
 

@@ -1,7 +1,7 @@
 // Reading registry values into text: the buffer rules and the key's lifetime.
 #include "TestRegistry.h"
 
-#include "about/Registry.h"
+#include "core/about/Registry.h"
 
 #include <QTest>
 

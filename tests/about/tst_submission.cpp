@@ -1,9 +1,10 @@
 // "Add Server to List": what reaches the add-server page, and what the user sees.
+#include "support/PromptRecorder.h"
 #include "support/TestSupport.h"
 
-#include "browser/HttpTransfer.h"
+#include "core/net/HttpTransfer.h"
 #include "browser/frmTarvex.h"
-#include "grid/FlexGrid.h"
+#include "ui/FlexGrid.h"
 #include "tools/listservice/ListService.h"
 
 #include <QLabel>

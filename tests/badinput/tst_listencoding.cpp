@@ -2,10 +2,11 @@
 // byte-order mark) and Shift-JIS bytes. The refresh goes as with any page: the status line,
 // the buttons and the ping after it as usual, no message, nothing stored; the grid shows
 // every row, and every cell as far as its bytes can be read.
-#include "browser/HttpTransfer.h"
+#include "core/net/HttpTransfer.h"
 #include "browser/frmTarvex.h"
-#include "grid/FlexGrid.h"
+#include "ui/FlexGrid.h"
 #include "support/ListPages.h"
+#include "support/PromptRecorder.h"
 #include "support/TestSupport.h"
 #include "ListService.h"
 #include "support/RecordingWindow.h"

@@ -3,10 +3,11 @@
 // control from there; with nowhere else to look, a ping tells the user which step failed.
 // Either way the list, the registry and the named file stay as they were.
 #include "browser/frmTarvex.h"
-#include "grid/FlexGrid.h"
+#include "ui/FlexGrid.h"
 #include "hosting/ControlLoader.h"
 #include "hosting/ControlServer.h"
 #include "ping/Identifiers.h"
+#include "support/PromptRecorder.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
-#include "browser/ServerListParser.h"
-#include "grid/GridData.h"
+#include "core/browser/ServerListParser.h"
+#include "core/grid/GridData.h"
 #include "support/ListPages.h"
 #include "support/ReferenceParser.h"
 #include "support/TestSupport.h"
@@ -209,7 +209,9 @@ private slots:
         const QStringList pieces{
             "<tr>", "</tr>", "</TR>", "<td>", "<font face=\"arial\">", "<font face=arial>",
             "ARIAL", "</font>", "</FONT>", "retries", "RETRIES", "Notes", "nOtEs", "Alpha",
-            "10.0.0.1:27910", " ", "\n", "x", "arial\">", "</fon", "</t", "é", "q2dm1"};
+            "10.0.0.1:27910", " ", "\n", "x", "arial\">", "</fon", "</t", "é", "q2dm1",
+            // letters outside ASCII whose case folding is an ASCII letter, or near one
+            "note\u017f", "ar\u0130al", "ar\u0131al", "\u212a", "</FONT\u0131"};
         QRandomGenerator rng(20261207);
         for (int round = 0; round < 400; ++round) {
             QString page;

@@ -1,4 +1,4 @@
-#include "browser/Settings.h"
+#include "core/browser/Settings.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 // The cut of QStat's output and the three parsers, against the in-memory grids and list.
-#include "details/ListBox.h"
-#include "details/Module2.h"
-#include "grid/GridData.h"
+#include "core/grid/List.h"
+#include "core/details/Module2.h"
+#include "core/grid/GridData.h"
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>

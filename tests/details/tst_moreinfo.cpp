@@ -6,7 +6,8 @@
 #include "browser/frmTarvex.h"
 #include "details/ListBox.h"
 #include "details/frmMoreInfo.h"
-#include "grid/FlexGrid.h"
+#include "ui/FlexGrid.h"
+#include "support/PromptRecorder.h"
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
 // The details query without windows: the batch file, the search path, the run and its
 // wait, the output file and QStat's failure lines.
 #include "DetailsTestSupport.h"
-#include "details/QStatQuery.h"
+#include "core/details/QStatQuery.h"
 #include "support/TestSupport.h"
-#include "ui/Program.h"
+#include "core/Program.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
-#include "grid/FlexGrid.h"
-#include "grid/GridData.h"
+#include "ui/FlexGrid.h"
+#include "core/grid/GridData.h"
 
 #include <QHeaderView>
 #include <QSignalSpy>

@@ -1,6 +1,7 @@
-#include "browser/Settings.h"
+#include "core/browser/Settings.h"
 #include "browser/frmTarvex.h"
-#include "grid/FlexGrid.h"
+#include "ui/FlexGrid.h"
+#include "support/PromptRecorder.h"
 #include "support/TestSupport.h"
 #include "tools/listservice/ListService.h"
 

@@ -1,4 +1,4 @@
-#include "browser/Module1.h"
+#include "core/browser/Module1.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,11 +2,12 @@
 // built library by program identifier, inside a private network namespace: all of
 // 127.0.0.0/8 answers there, and 192.0.2.0/24 is routed into loopback where nothing
 // answers it.
-#include "browser/ServerPing.h"
+#include "core/browser/ServerPing.h"
 #include "browser/frmTarvex.h"
-#include "grid/FlexGrid.h"
+#include "ui/FlexGrid.h"
 #include "hosting/ControlLoader.h"
 #include "support/ListPages.h"
+#include "support/PromptRecorder.h"
 #include "support/TestSupport.h"
 #include "ListService.h"
 

@@ -1,5 +1,5 @@
-#include "browser/ServerPing.h"
-#include "grid/GridData.h"
+#include "core/browser/ServerPing.h"
+#include "core/grid/GridData.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
 #include "support/ReferenceParser.h"
 
-#include "grid/Grid.h"
+#include "core/grid/Grid.h"
 
 namespace tarvex::test {
 

@@ -1,6 +1,6 @@
 #include "support/TestSupport.h"
 
-#include "ui/Program.h"
+#include "core/Program.h"
 
 #include <QDir>
 #include <QFile>
@@ -41,34 +41,6 @@ QByteArray TempSettings::readIni() const
 {
     QFile file(iniPath());
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-PromptRecorder::PromptRecorder()
-{
-    ui::setResponder([this](const ui::Prompt &prompt) -> ui::Answer {
-        m_prompts.append(prompt);
-        if (m_hook)
-            m_hook(prompt);
-        ui::Answer answer;
-        if (!m_answers.empty()) {
-            if (m_answers.front())
-                answer = *m_answers.front();
-            m_answers.pop_front();
-        }
-        return answer;
-    });
-}
-
-PromptRecorder::~PromptRecorder() { ui::setResponder(nullptr); }
-
-QStringList PromptRecorder::messages() const
-{
-    QStringList texts;
-    for (const ui::Prompt &p : m_prompts) {
-        if (p.kind == ui::Prompt::Kind::Message)
-            texts.append(p.text);
-    }
-    return texts;
 }
 
 EndRecorder::EndRecorder()

@@ -1,12 +1,8 @@
 #pragma once
 
-#include "ui/Dialogs.h"
-
 #include <QList>
 #include <QString>
 #include <QTemporaryDir>
-#include <deque>
-#include <functional>
 
 namespace tarvex::test {
 
@@ -27,29 +23,6 @@ private:
     QTemporaryDir m_dir;
     QByteArray m_oldXdg;
     bool m_hadXdg;
-};
-
-// Answers every modal box instead of the screen and records what was asked. Answers
-// are taken from a queue; when it is empty a message box is just closed, an input
-// box or a file dialog is cancelled. A hook may run inside a box (to act while the
-// program waits on it).
-class PromptRecorder
-{
-public:
-    PromptRecorder();
-    ~PromptRecorder();
-
-    void answerNext(ui::Answer answer) { m_answers.push_back(std::move(answer)); }
-    void onPrompt(std::function<void(const ui::Prompt &)> hook) { m_hook = std::move(hook); }
-
-    const QList<ui::Prompt> &prompts() const { return m_prompts; }
-    QStringList messages() const; // texts of the message boxes shown, in order
-    void clear() { m_prompts.clear(); }
-
-private:
-    QList<ui::Prompt> m_prompts;
-    std::deque<ui::Answer> m_answers;
-    std::function<void(const ui::Prompt &)> m_hook;
 };
 
 // Replaces the program's end with a recorder for the life of the object.

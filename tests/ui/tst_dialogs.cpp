@@ -1,3 +1,4 @@
+#include "support/PromptRecorder.h"
 #include "support/TestSupport.h"
 #include "ui/Dialogs.h"
 

@@ -99,7 +99,7 @@ void ListService::handle(QTcpSocket *socket, const QByteArray &requestLine)
     }
 
     QPointer<QTcpSocket> guard(socket);
-    const auto reply = [this, guard, path] {
+    const auto reply = [this, guard, path, target] {
         if (!guard)
             return;
         switch (m_mode) {
@@ -110,7 +110,11 @@ void ListService::handle(QTcpSocket *socket, const QByteArray &requestLine)
             return;
         default: break;
         }
-        if (path == "/q2servers")
+        if (const auto doc = m_documents.constFind(target); doc != m_documents.constEnd())
+            answer(guard, 200, *doc, "application/octet-stream");
+        else if (const auto byPath = m_documents.constFind(path); byPath != m_documents.constEnd())
+            answer(guard, 200, *byPath, "application/octet-stream");
+        else if (path == "/q2servers")
             answer(guard, 200, m_page);
         else if (path == "/q2serverlist/addserver.asp")
             answer(guard, 200, "<html><body>Thank you, your server will be added.</body></html>");
@@ -123,10 +127,11 @@ void ListService::handle(QTcpSocket *socket, const QByteArray &requestLine)
         reply();
 }
 
-void ListService::answer(QTcpSocket *socket, int status, const QByteArray &body)
+void ListService::answer(QTcpSocket *socket, int status, const QByteArray &body,
+                         const QByteArray &type)
 {
     QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status)
-        + "\r\nContent-Type: text/html\r\nContent-Length: " + QByteArray::number(body.size())
+        + "\r\nContent-Type: " + type + "\r\nContent-Length: " + QByteArray::number(body.size())
         + "\r\nConnection: close\r\n\r\n";
     socket->write(head);
     socket->write(body);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QHostAddress>
 #include <QObject>
 #include <QStringList>
@@ -37,6 +38,9 @@ public:
     QString errorString() const { return m_error; }
 
     void setPage(const QByteArray &page) { m_page = page; }
+    // Serves body (as plain bytes) at target: a path with or without its query
+    // ("/?raw=1"); a request matches its whole target first, then its path alone.
+    void setDocument(const QByteArray &target, const QByteArray &body) { m_documents.insert(target, body); }
     void setMode(Mode mode) { m_mode = mode; }
     void setDelayMs(int ms) { m_delayMs = ms; }
     // When set, each recorded submission is also appended to this file, one a line.
@@ -52,10 +56,12 @@ signals:
 private:
     void onConnection();
     void handle(QTcpSocket *socket, const QByteArray &requestLine);
-    void answer(QTcpSocket *socket, int status, const QByteArray &body);
+    void answer(QTcpSocket *socket, int status, const QByteArray &body,
+                const QByteArray &type = "text/html");
 
     QTcpServer *m_server;
     QByteArray m_page;
+    QHash<QByteArray, QByteArray> m_documents;
     Mode m_mode = Mode::Normal;
     int m_delayMs = 0;
     QString m_recordFile;

@@ -26,7 +26,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption modeOption(QStringLiteral("mode"), QStringLiteral("normal, 404, 500, stall or close."), QStringLiteral("mode"), QStringLiteral("normal"));
     const QCommandLineOption delayOption(QStringLiteral("delay-ms"), QStringLiteral("Wait this long before answering."), QStringLiteral("ms"), QStringLiteral("0"));
     const QCommandLineOption lifetimeOption(QStringLiteral("lifetime-s"), QStringLiteral("Stop after this many seconds (0: run until stopped)."), QStringLiteral("s"), QStringLiteral("0"));
-    parser.addOptions({pageOption, bindOption, portOption, recordOption, modeOption, delayOption, lifetimeOption});
+    const QCommandLineOption documentOption(QStringLiteral("document"),
+        QStringLiteral("Also serve a file at a request target, e.g. '/?raw=1=list.txt' (repeatable)."),
+        QStringLiteral("target=file"));
+    parser.addOptions({documentOption, pageOption, bindOption, portOption, recordOption, modeOption, delayOption, lifetimeOption});
     parser.process(app);
 
     ListService service;
@@ -38,6 +41,15 @@ int main(int argc, char *argv[])
             return 2;
         }
         service.setPage(file.readAll());
+    }
+    for (const QString &doc : parser.values(documentOption)) {
+        const qsizetype eq = doc.lastIndexOf(QLatin1Char('='));
+        QFile file(doc.mid(eq + 1));
+        if (eq <= 0 || !file.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "tarvex-listd: --document %s: expected target=readable-file\n", qPrintable(doc));
+            return 2;
+        }
+        service.setDocument(doc.left(eq).toUtf8(), file.readAll());
     }
     const QString mode = parser.value(modeOption);
     if (mode == QLatin1String("404"))

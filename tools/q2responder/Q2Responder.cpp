@@ -6,6 +6,9 @@
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <algorithm>
+#include <sys/resource.h>
+
 namespace tarvex::tools {
 
 namespace {
@@ -136,6 +139,46 @@ QByteArray statusReply(const Q2ServerConfig &server)
     if (server.mode == Q2ServerConfig::Mode::LongName)
         addPlayer({0, 999, QByteArray(qBound(1, server.longNameBytes, MaxLongNameBytes), 'W')});
     return reply;
+}
+
+QList<Q2ServerConfig> loopbackFarm(int count, int silentPercent, quint16 port)
+{
+    QList<Q2ServerConfig> servers;
+    quint32 ip = (127u << 24) | (1u << 16);
+    for (int i = 0; i < count; ++i) {
+        do
+            ++ip;
+        while ((ip & 0xff) == 0 || (ip & 0xff) == 0xff);
+        Q2ServerConfig s;
+        s.address = QHostAddress(ip);
+        s.port = port;
+        s.info = "\\hostname\\Loopback Server " + QByteArray::number(i + 1) + "\\mapname\\q2dm"
+            + QByteArray::number(i % 8 + 1) + "\\maxclients\\16";
+        for (int p = 0; p < i % 5; ++p)
+            s.players.append({p * 3, 40 + p, "player" + QByteArray::number(p)});
+        if ((i * silentPercent) % 100 < silentPercent)
+            s.mode = Q2ServerConfig::Mode::Silent;
+        servers.append(s);
+    }
+    return servers;
+}
+
+void raiseOpenFileLimit(int wanted)
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= rlim_t(wanted))
+        return;
+    limit.rlim_cur = std::min<rlim_t>(rlim_t(wanted), limit.rlim_max);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+bool Q2Responder::addServers(const QList<Q2ServerConfig> &servers, QString *error)
+{
+    for (const Q2ServerConfig &server : servers) {
+        if (!addServer(server, error))
+            return false;
+    }
+    return true;
 }
 
 Q2Responder::Q2Responder(QObject *parent)

@@ -49,6 +49,15 @@ std::optional<Q2ServerConfig::Mode> parseMode(const QString &text);
 // starting with "#" are comments. No value, with the reason in *error, on a bad line.
 std::optional<QList<Q2ServerConfig>> parseConfig(const QByteArray &text, QString *error);
 
+// count servers on consecutive loopback addresses from 127.1.0.1 on (last parts 0 and
+// 255 skipped), all on port, each named "Loopback Server <n>"; silentPercent of them,
+// spread evenly, are Silent.
+QList<Q2ServerConfig> loopbackFarm(int count, int silentPercent, quint16 port);
+
+// Lets this process hold more sockets than a desktop's default of 1024 (up to the
+// hard limit): a farm binds one socket per server.
+void raiseOpenFileLimit(int wanted);
+
 // The datagram a Quake 2 server sends in answer to "status": the print header, the info
 // string on one line, then one `frags ping "name"` line per player.
 QByteArray statusReply(const Q2ServerConfig &server);
@@ -65,6 +74,9 @@ public:
     // Binds the server's endpoint. Refuses addresses outside loopback. False with the
     // reason in *error when it cannot bind.
     bool addServer(const Q2ServerConfig &server, QString *error = nullptr);
+
+    // Binds every server; stops at the first that fails.
+    bool addServers(const QList<Q2ServerConfig> &servers, QString *error = nullptr);
 
     QStringList endpoints() const;
     int queryCount() const { return m_queries; }

@@ -1,5 +1,6 @@
 // tarvex-q2responder: answers Quake 2 status queries on loopback addresses, for the
 // demo and the tests.
+#include "MasterResponder.h"
 #include "Q2Responder.h"
 
 #include <QCommandLineParser>
@@ -59,8 +60,25 @@ int main(int argc, char *argv[])
     const QCommandLineOption lifetimeOption(QStringLiteral("lifetime-s"),
         QStringLiteral("Stop after this many seconds (1 to 86400, default 3600)."),
         QStringLiteral("s"), QString::number(DefaultLifetimeS));
+    const QCommandLineOption farmOption(QStringLiteral("farm"),
+        QStringLiteral("N more servers on 127.1.x.y addresses (all on --farm-port), named "
+                       "\"Loopback Server <n>\"; --silent-percent of them never answer."),
+        QStringLiteral("n"));
+    const QCommandLineOption farmPortOption(QStringLiteral("farm-port"),
+        QStringLiteral("Port of the --farm servers (default 27910)."), QStringLiteral("port"),
+        QStringLiteral("27910"));
+    const QCommandLineOption silentOption(QStringLiteral("silent-percent"),
+        QStringLiteral("Share of the --farm servers that never answer (default 30)."),
+        QStringLiteral("percent"), QStringLiteral("30"));
+    const QCommandLineOption masterOption(QStringLiteral("master"),
+        QStringLiteral("Also be a master at this loopback address:port, listing --master-list."),
+        QStringLiteral("address:port"));
+    const QCommandLineOption masterListOption(QStringLiteral("master-list"),
+        QStringLiteral("Addresses the master lists, comma-separated a.b.c.d:port."),
+        QStringLiteral("list"));
     parser.addOptions({configOption, serverOption, infoOption, playerOption, modeOption,
-                       longNameOption, lifetimeOption});
+                       longNameOption, lifetimeOption, farmOption, farmPortOption, silentOption,
+                       masterOption, masterListOption});
     parser.process(app);
 
     QList<Q2ServerConfig> servers;
@@ -98,7 +116,18 @@ int main(int argc, char *argv[])
             return usageError(QStringLiteral("--long-name-bytes is 1 to 60000"));
         servers.append(server);
     }
-    if (servers.isEmpty())
+    if (parser.isSet(farmOption)) {
+        bool okCount = false, okPort = false, okSilent = false;
+        const int count = parser.value(farmOption).toInt(&okCount);
+        const uint port = parser.value(farmPortOption).toUInt(&okPort);
+        const int silent = parser.value(silentOption).toInt(&okSilent);
+        if (!okCount || count < 1 || count > 60000 || !okPort || port > 65535 || !okSilent
+            || silent < 0 || silent > 100)
+            return usageError(QStringLiteral("--farm is 1 to 60000, --farm-port 0 to 65535, --silent-percent 0 to 100"));
+        tarvex::tools::raiseOpenFileLimit(count + 64);
+        servers += tarvex::tools::loopbackFarm(count, silent, quint16(port));
+    }
+    if (servers.isEmpty() && !parser.isSet(masterOption))
         return usageError(QStringLiteral("no server given (--config or --server)"));
 
     bool ok = false;
@@ -113,6 +142,17 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "tarvex-q2responder: %s\n", qPrintable(error));
             return 1;
         }
+    }
+    tarvex::tools::MasterResponder master;
+    if (parser.isSet(masterOption)) {
+        const QString at = parser.value(masterOption);
+        const qsizetype colon = at.lastIndexOf(QLatin1Char(':'));
+        QString error;
+        if (colon < 0 || !master.listen(QHostAddress(at.left(colon)), quint16(at.mid(colon + 1).toUInt()), &error))
+            return usageError(QStringLiteral("--master %1: %2").arg(at, error.isEmpty() ? QStringLiteral("expected address:port") : error));
+        master.setRecords(tarvex::tools::MasterResponder::records(
+            parser.value(masterListOption).split(QLatin1Char(','), Qt::SkipEmptyParts)));
+        std::printf("master on %s:%d\n", qPrintable(at.left(colon)), master.port());
     }
     for (const QString &endpoint : responder.endpoints())
         std::printf("listening on %s\n", qPrintable(endpoint));

@@ -1,0 +1,321 @@
+#include "core/details/QStatQuery.h"
+
+#include "core/NestedWait.h"
+#include "core/browser/Module1.h"
+#include "core/details/Module2.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace tarvex::QStatQuery {
+
+namespace {
+
+constexpr int KillWaitMs = 3000;
+
+QString cacheFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+}
+
+QString findQuakestat(const Environment &env)
+{
+    if (env.quakestat)
+        return QFileInfo(*env.quakestat).isExecutable() ? *env.quakestat : QString();
+    const QString name = QStringLiteral("quakestat");
+    QString found = QStandardPaths::findExecutable(name);
+    if (found.isEmpty()) {
+        found = QStandardPaths::findExecutable(
+            name, {QStringLiteral("/usr/bin"), QStringLiteral("/usr/local/bin"),
+                   QStringLiteral("/usr/games")});
+    }
+    return found;
+}
+
+// Makes toolFolder/qstat a symbolic link to target, keeping a link that already
+// points there. A new link is made under a private name and renamed into place, so a
+// second Tarvex doing the same at the same moment never sees it missing.
+bool ensureQStatLink(const QString &toolFolder, const QString &target)
+{
+    if (!QDir().mkpath(toolFolder))
+        return false;
+    const QByteArray link = QFile::encodeName(toolFolder + QStringLiteral("/qstat"));
+    const QByteArray wanted = QFile::encodeName(target);
+    char current[PATH_MAX];
+    const ssize_t n = ::readlink(link.constData(), current, sizeof current);
+    if (n >= 0 && QByteArray(current, int(n)) == wanted)
+        return true;
+    const QByteArray temp = link + '.' + QByteArray::number(QCoreApplication::applicationPid());
+    ::unlink(temp.constData());
+    if (::symlink(wanted.constData(), temp.constData()) != 0)
+        return false;
+    if (::rename(temp.constData(), link.constData()) != 0) {
+        ::unlink(temp.constData());
+        return false;
+    }
+    return true;
+}
+
+QString decode(const QByteArray &bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(bytes);
+    if (utf8.hasError())
+        return QString::fromLatin1(bytes);
+    return text;
+}
+
+void killGroup(QProcess &process)
+{
+    const qint64 pid = process.processId();
+    if (pid > 0)
+        ::kill(-pid_t(pid), SIGKILL); // the shell, QStat and anything else they started
+    process.waitForFinished(KillWaitMs);
+}
+
+} // namespace
+
+Environment &environment()
+{
+    static Environment env;
+    return env;
+}
+
+QString firstWritableFolder(const QStringList &candidates)
+{
+    for (const QString &folder : candidates) {
+        if (folder.isEmpty())
+            continue;
+        QDir().mkpath(folder);
+        const QFileInfo info(folder);
+        if (info.isDir() && info.isWritable())
+            return QDir::cleanPath(info.absoluteFilePath());
+    }
+    return {};
+}
+
+QString resolveFolder(const Environment &env)
+{
+    if (!env.folder.isEmpty())
+        return env.folder;
+    // An installed program's folder is usually not writable by its users.
+    return firstWritableFolder({QCoreApplication::applicationDirPath(), cacheFolder()});
+}
+
+QString batchLine(const QString &host)
+{
+    return QStringLiteral("qstat -R -P -raw %1 -q2s %2:%3 > %4")
+        .arg(Module2::Delimiter, host, QString::number(ServerPort), OutputFileName);
+}
+
+std::optional<QString> writeBatchFile(const QString &folder, const QString &host)
+{
+    // The line goes to a shell and its host to QStat's command line: only a text that
+    // can be nothing but a host name or a dotted address may be written into it.
+    if (!Module1::IsPlainHost(host))
+        return QStringLiteral("the server address is not a plain host name or IP address");
+    QFile file(QDir(folder).filePath(BatchFileName));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return file.errorString();
+    const QByteArray line = batchLine(host).toLatin1() + '\n';
+    if (file.write(line) != line.size() || !file.flush())
+        return file.errorString();
+    file.close();
+    return std::nullopt;
+}
+
+void deleteOutput(const QString &folder)
+{
+    QFile::remove(QDir(folder).filePath(OutputFileName));
+}
+
+QString searchPath(const Environment &env, const QString &folder)
+{
+    QStringList entries;
+    // A folder whose path holds ":" cannot be named in a search path.
+    const auto add = [&entries](const QString &entry) {
+        if (!entry.isEmpty() && !entry.contains(QLatin1Char(':')))
+            entries.append(entry);
+    };
+    add(folder);
+    const QString quakestat = findQuakestat(env);
+    if (!quakestat.isEmpty()) {
+        const QString toolFolder = env.toolFolder.isEmpty()
+            ? cacheFolder() + QStringLiteral("/bin") : env.toolFolder;
+        if (ensureQStatLink(toolFolder, quakestat))
+            add(toolFolder);
+    }
+    QString user = env.userPath ? *env.userPath : qEnvironmentVariable("PATH");
+    if (!env.userPath && user.isEmpty())
+        user = QStringLiteral("/usr/local/bin:/usr/bin:/bin");
+    for (const QString &entry : user.split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        entries.append(entry);
+    return entries.join(QLatin1Char(':'));
+}
+
+RunResult runBatch(const QString &folder, const QString &path, int timeoutMs)
+{
+    QProcess process;
+    process.setProgram(ShellProgram);
+    process.setArguments({QDir(folder).filePath(BatchFileName)});
+    process.setWorkingDirectory(folder);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PATH"), path);
+    process.setProcessEnvironment(env);
+    // QStat's answer comes through the file alone; nothing is read from the pipes.
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    // A group of its own, so a time-out can end QStat along with the shell.
+    process.setChildProcessModifier([] { ::setpgid(0, 0); });
+
+    RunResult result;
+    NestedWait wait;
+    QObject::connect(&process, &QProcess::finished, wait.context(),
+                     [&](int exitCode, QProcess::ExitStatus status) {
+                         if (status == QProcess::CrashExit) {
+                             result.outcome = RunResult::Outcome::Crashed;
+                         } else if (exitCode > 128 && exitCode < 128 + 65) {
+                             // The shell reports a command ended by signal n as 128 + n.
+                             result.outcome = RunResult::Outcome::Crashed;
+                             result.signal = exitCode - 128;
+                         } else {
+                             result.outcome = RunResult::Outcome::Finished;
+                         }
+                         result.exitCode = exitCode;
+                         wait.finish();
+                     });
+    // A process that cannot start reports only this, never finished().
+    QObject::connect(&process, &QProcess::errorOccurred, wait.context(),
+                     [&](QProcess::ProcessError error) {
+                         if (error != QProcess::FailedToStart)
+                             return;
+                         result.outcome = RunResult::Outcome::FailedToStart;
+                         result.error = process.errorString();
+                         wait.finish();
+                     });
+
+    QElapsedTimer clock;
+    clock.start();
+    process.start();
+    const NestedWait::Result waited = wait.exec(timeoutMs);
+    result.elapsedNs = clock.nsecsElapsed();
+    result.elapsedMs = result.elapsedNs / 1000000;
+    if (waited == NestedWait::Result::Finished)
+        return result;
+
+    killGroup(process);
+    result.outcome = waited == NestedWait::Result::TimedOut ? RunResult::Outcome::TimedOut
+                                                            : RunResult::Outcome::ProgramEnded;
+    return result;
+}
+
+std::optional<QString> readOutput(const QString &folder)
+{
+    QFile file(QDir(folder).filePath(OutputFileName));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.read(MaxOutputBytes);
+    if (!file.atEnd()) {
+        // Cut at the limit, the output may end inside a character: that piece of a
+        // character is left out, and the rest still reads as the UTF-8 it is.
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        QString text = utf8(bytes);
+        if (!utf8.hasError())
+            return text;
+    }
+    return decode(bytes);
+}
+
+std::optional<ServerProblem> serverProblem(const QString &output)
+{
+    const qsizetype end = output.indexOf(QRegularExpression(QStringLiteral("[\r\n]")));
+    const QString first = end < 0 ? output : output.left(end);
+    const QStringList fields = first.split(Module2::Delimiter);
+    if (fields.size() < 3 || fields.size() > 4)
+        return std::nullopt;
+    const QString &status = fields[2];
+    if (status == QLatin1String("DOWN") && fields.size() == 3)
+        return ServerProblem{ServerProblem::Kind::Down, {}};
+    if (status == QLatin1String("TIMEOUT") && fields.size() == 3)
+        return ServerProblem{ServerProblem::Kind::Timeout, {}};
+    if (status == QLatin1String("ERROR"))
+        return ServerProblem{ServerProblem::Kind::Error, fields.value(3).trimmed()};
+    return std::nullopt;
+}
+
+std::optional<QString> runFailureMessage(const RunResult &run, const QString &host,
+                                         const QString &folder)
+{
+    using Outcome = RunResult::Outcome;
+    switch (run.outcome) {
+    case Outcome::FailedToStart:
+        return QStringLiteral("The query of %1 could not be started:\n%2")
+            .arg(host, run.error);
+    case Outcome::Crashed:
+        return QStringLiteral("QStat stopped abnormally while querying %1%2, so no "
+                              "details can be shown.\n\nThe server may have sent a reply "
+                              "that QStat cannot handle.")
+            .arg(host, run.signal > 0 ? QStringLiteral(" (signal %1)").arg(run.signal)
+                                      : QString());
+    case Outcome::TimedOut: {
+        const qint64 seconds = std::max<qint64>((run.elapsedMs + 500) / 1000, 1);
+        return QStringLiteral("QStat did not finish within %1 %2 while querying %3, so it "
+                              "was stopped.")
+            .arg(QString::number(seconds),
+                 seconds == 1 ? QStringLiteral("second") : QStringLiteral("seconds"), host);
+    }
+    case Outcome::ProgramEnded:
+        return std::nullopt;
+    case Outcome::Finished:
+        break;
+    }
+    if (run.exitCode == 127) {
+        return QStringLiteral("QStat could not be found, so %1 could not be queried.\n\n"
+                              "Install QStat (on Debian and Ubuntu the package \"qstat\", "
+                              "whose program is named quakestat), or put a program named "
+                              "\"qstat\" into:\n%2")
+            .arg(host, QDir::toNativeSeparators(folder));
+    }
+    if (run.exitCode == 126)
+        return QStringLiteral("QStat could not be run (it is not executable), so %1 could "
+                              "not be queried.").arg(host);
+    return std::nullopt;
+}
+
+QString problemMessage(const ServerProblem &problem, const QString &host)
+{
+    switch (problem.kind) {
+    case ServerProblem::Kind::Down:
+        return QStringLiteral("The server %1 refused the query: no game server is running "
+                              "on its port %2.").arg(host).arg(ServerPort);
+    case ServerProblem::Kind::Timeout:
+        return QStringLiteral("The server %1 did not answer on port %2.").arg(host).arg(ServerPort);
+    case ServerProblem::Kind::Error:
+        break;
+    }
+    return QStringLiteral("QStat could not query %1:\n%2")
+        .arg(host, problem.detail.isEmpty() ? QStringLiteral("unknown error") : problem.detail);
+}
+
+QString noOutputMessage(const QString &host)
+{
+    return QStringLiteral("QStat gave no answer for %1, so no details can be shown.").arg(host);
+}
+
+} // namespace tarvex::QStatQuery

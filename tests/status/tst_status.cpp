@@ -1,0 +1,154 @@
+// The status reply parser on real reply shapes, the name decoding, and the status
+// engine against loopback responders: answers, silent and closed ports, a cancel.
+#include "core/status/StatusEngine.h"
+#include "core/status/StatusReply.h"
+#include "Q2Responder.h"
+#include "core/Program.h"
+#include "support/TestSupport.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <QUdpSocket>
+
+using namespace tarvex;
+using namespace tarvex::status;
+
+Q_DECLARE_METATYPE(tarvex::status::ServerStatus)
+
+class TestStatus : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { qRegisterMetaType<ServerStatus>(); qRegisterMetaType<StatusEngine::Outcome>(); }
+    void reply_data();
+    void reply();
+    void decode();
+    void engine();
+    void cancelStopsAtOnce();
+};
+
+void TestStatus::reply_data()
+{
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("hostname");
+    QTest::addColumn<QString>("players");
+    QTest::addColumn<bool>("truncated");
+    const QByteArray head("\xff\xff\xff\xffprint\n", 10);
+    const QByteArray info("\\hostname\\Alpha\\mapname\\q2dm1\\maxclients\\8\n");
+    QByteArray forty = head + "\\hostname\\Big\\maxclients\\64\n";
+    for (int i = 0; i < 40; ++i)
+        forty += QByteArray::number(i) + " 50 \"p" + QByteArray::number(i) + "\"\n";
+    QTest::newRow("no players") << head + info << true << "Alpha" << "0/8" << false;
+    QTest::newRow("40 players") << forty << true << "Big" << "40/64" << false;
+    QTest::newRow("cut inside a player line")
+        << head + info + "3 40 \"One\"\n5 60 \"Tw" << true << "Alpha" << "2/8" << true;
+    QTest::newRow("cut inside the info string")
+        << head + "\\hostname\\Alp" << true << "Alp" << "" << true;
+    QTest::newRow("only a newline") << head + "\n" << true << "" << "" << false;
+    QTest::newRow("stray line first, own count")
+        << head + "hello\n\\hostname\\A\\maxclients\\16\\clients\\20\n1 2 \"x\"\n" << true << "A" << "20/16" << false;
+    QTest::newRow("not a status answer") << QByteArray("\xff\xff\xff\xffinfo\nA q2dm1 1/8\n") << false << "" << "" << false;
+}
+
+void TestStatus::reply()
+{
+    QFETCH(QByteArray, datagram);
+    QFETCH(bool, valid);
+    const auto status = parseStatusReply(datagram);
+    QCOMPARE(status.has_value(), valid);
+    if (!valid)
+        return;
+    QTEST(status->value("hostname"), "hostname");
+    QTEST(status->playersText(), "players");
+    QTEST(status->truncated, "truncated");
+}
+
+void TestStatus::decode()
+{
+    // Green letters, bold brackets, the digit glyphs, control bytes, and the high bit on
+    // all of them.
+    QCOMPARE(decodeName("\xc7\xf2\xe5\xe5\xee Team"), QStringLiteral("Green Team"));
+    QCOMPARE(decodeName("\x10" "Clan" "\x11" "\x12\x1b"), QStringLiteral("[Clan]09"));
+    QCOMPARE(decodeName("a\x01\x0a\x7f" "b\x90\x9b"), QStringLiteral("a...b[9"));
+    QCOMPARE(decodeName(QByteArray("x\0y", 3)), QStringLiteral("x.y"));
+    const auto status = parseStatusReply(QByteArray("\xff\xff\xff\xffprint\n\\hostname\\\xd2\xe5\xe4\n0 0 \"\x90\xc2\x91\"\n"));
+    QCOMPARE(status->value("hostname"), QStringLiteral("Red"));
+    QCOMPARE(status->players.value(0).name, QStringLiteral("[B]"));
+}
+
+void TestStatus::engine()
+{
+    // 30 servers, 30 % silent, and 5 addresses with no server at all (port unreachable).
+    tools::Q2Responder responder;
+    QUdpSocket probe;
+    QVERIFY(probe.bind(QHostAddress::LocalHost, 0));
+    const quint16 port = probe.localPort();
+    probe.close();
+    const QList<tools::Q2ServerConfig> farm = tools::loopbackFarm(35, 30, port);
+    QVERIFY(responder.addServers(farm.mid(0, 30)));
+    QList<sources::ServerAddress> targets;
+    for (const auto &s : farm)
+        targets.append({s.address.toIPv4Address(), s.port});
+    targets.append(targets[1]); // asked once, reported twice
+
+    StatusEngine engine;
+    StatusEngine::Options fast;
+    fast.intervalMs = 1;
+    fast.timeoutsMs = {150, 200, 250};
+    engine.setOptions(fast);
+    QSignalSpy answered(&engine, &StatusEngine::answered);
+    QSignalSpy failed(&engine, &StatusEngine::failed);
+    QSignalSpy finished(&engine, &StatusEngine::finished);
+    QVERIFY(engine.start(targets));
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.first().at(0).toBool(), false);
+    QCOMPARE(answered.size(), 21 + 1);
+    int down = 0, silent = 0;
+    for (const auto &f : failed) {
+        const auto outcome = f.at(1).value<StatusEngine::Outcome>();
+        down += outcome == StatusEngine::Outcome::Down;
+        silent += outcome == StatusEngine::Outcome::NoAnswer;
+        QVERIFY(f.at(0).toInt() >= 30 || farm[f.at(0).toInt()].mode == tools::Q2ServerConfig::Mode::Silent);
+    }
+    QCOMPARE(down, 5);
+    QCOMPARE(silent, 9);
+    // Silent servers were asked three times, the others once.
+    QCOMPARE(responder.queryCount(), 21 + 9 * 3);
+    const ServerStatus first = answered.first().at(1).value<ServerStatus>();
+    QVERIFY(first.value("hostname").startsWith(QLatin1String("Loopback Server")));
+}
+
+void TestStatus::cancelStopsAtOnce()
+{
+    tools::Q2Responder responder;
+    auto farm = tools::loopbackFarm(20, 100, 0);
+    QVERIFY(responder.addServers(farm));
+    QList<sources::ServerAddress> targets;
+    for (const QString &e : responder.endpoints())
+        targets.append(*sources::parseAddressText(e));
+    StatusEngine engine;
+    QSignalSpy finished(&engine, &StatusEngine::finished);
+    QSignalSpy failed(&engine, &StatusEngine::failed);
+    QVERIFY(engine.start(targets));
+    QTRY_VERIFY(responder.queryCount() >= 3);
+    engine.cancel();
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished.first().at(0).toBool(), true);
+    const int sent = responder.queryCount();
+    QVERIFY(!engine.isRunning());
+    QVERIFY(sent < 20);
+    QCOMPARE(failed.size(), 0);
+
+    // The program's end, from wherever it comes, ends a refresh too.
+    test::EndRecorder end;
+    QVERIFY(engine.start(targets));
+    Program::end(0);
+    QVERIFY(!engine.isRunning());
+    QCOMPARE(finished.size(), 2);
+    QVERIFY(!engine.start(targets));
+}
+
+QTEST_GUILESS_MAIN(TestStatus)
+#include "tst_status.moc"

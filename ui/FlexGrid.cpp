@@ -1,0 +1,373 @@
+#include "ui/FlexGrid.h"
+
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QMouseEvent>
+
+namespace tarvex {
+
+namespace {
+
+Qt::Alignment alignmentForCode(int code)
+{
+    // Codes: 0-2 left, 3-5 centre, 6-8 right; within each, top, middle, bottom.
+    Qt::Alignment horizontal = Qt::AlignLeft;
+    if (code >= 3 && code <= 5)
+        horizontal = Qt::AlignHCenter;
+    else if (code >= 6 && code <= 8)
+        horizontal = Qt::AlignRight;
+    Qt::Alignment vertical = Qt::AlignTop;
+    if (code >= 0 && code <= 8) {
+        if (code % 3 == 1)
+            vertical = Qt::AlignVCenter;
+        else if (code % 3 == 2)
+            vertical = Qt::AlignBottom;
+    } else {
+        vertical = Qt::AlignVCenter;
+    }
+    return horizontal | vertical;
+}
+
+int shiftState(Qt::KeyboardModifiers modifiers)
+{
+    int shift = 0;
+    if (modifiers & Qt::ShiftModifier)
+        shift |= 1;
+    if (modifiers & Qt::ControlModifier)
+        shift |= 2;
+    if (modifiers & Qt::AltModifier)
+        shift |= 4;
+    return shift;
+}
+
+int buttonCode(Qt::MouseButton button)
+{
+    switch (button) {
+    case Qt::LeftButton: return 1;
+    case Qt::RightButton: return 2;
+    case Qt::MiddleButton: return 4;
+    default: return 0;
+    }
+}
+
+} // namespace
+
+// Presents GridData to the view: data rows as view rows, row 0 as the header.
+class FlexGridModel final : public QAbstractTableModel
+{
+public:
+    FlexGridModel(int rows, int cols, QObject *parent)
+        : QAbstractTableModel(parent), grid(rows, cols) {}
+
+    int rowCount(const QModelIndex &parent = {}) const override
+    {
+        return parent.isValid() ? 0 : grid.Rows() - 1;
+    }
+    int columnCount(const QModelIndex &parent = {}) const override
+    {
+        return parent.isValid() ? 0 : grid.Cols();
+    }
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (!index.isValid())
+            return {};
+        if (role == Qt::DisplayRole)
+            return grid.TextMatrix(index.row() + 1, index.column());
+        if (role == Qt::TextAlignmentRole)
+            return int(alignmentForCode(grid.ColAlignment(index.column())));
+        return {};
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (orientation != Qt::Horizontal)
+            return {};
+        if (role == Qt::DisplayRole)
+            return grid.TextMatrix(0, section);
+        if (role == Qt::TextAlignmentRole)
+            return int(alignmentForCode(grid.ColAlignment(section)) & ~Qt::AlignVertical_Mask)
+                | int(Qt::AlignVCenter);
+        return {};
+    }
+
+    bool batching() const { return batchDepth > 0; }
+
+    void cellChanged(int row, int col)
+    {
+        if (batching())
+            return;
+        if (row == 0)
+            emit headerDataChanged(Qt::Horizontal, col, col);
+        else
+            emit dataChanged(index(row - 1, col), index(row - 1, col));
+    }
+    void columnChanged(int col)
+    {
+        if (batching())
+            return;
+        emit headerDataChanged(Qt::Horizontal, col, col);
+        if (grid.Rows() > 1)
+            emit dataChanged(index(0, col), index(grid.Rows() - 2, col));
+    }
+    void addItem(const QString &text)
+    {
+        if (!batching())
+            beginInsertRows({}, grid.Rows() - 1, grid.Rows() - 1);
+        grid.AddItem(text);
+        if (!batching())
+            endInsertRows();
+    }
+    bool removeItem(int index)
+    {
+        const int row = index == grid.Rows() ? grid.Rows() - 1 : index;
+        if (row < 1 || row >= grid.Rows() || grid.Rows() <= 2)
+            return false;
+        if (!batching())
+            beginRemoveRows({}, row - 1, row - 1);
+        grid.RemoveItem(row);
+        if (!batching())
+            endRemoveRows();
+        return true;
+    }
+    void sort()
+    {
+        if (!batching())
+            emit layoutAboutToBeChanged();
+        grid.Sort();
+        if (!batching()) {
+            // Persistent indexes (the view's current cell) follow row positions, not
+            // rows: the current cell stays where it was on screen, as Row() does.
+            emit layoutChanged();
+        }
+    }
+    void beginBatch()
+    {
+        if (batchDepth++ == 0)
+            beginResetModel();
+    }
+    void endBatch()
+    {
+        if (batchDepth > 0 && --batchDepth == 0)
+            endResetModel();
+    }
+
+    GridData grid;
+    int batchDepth = 0;
+};
+
+FlexGrid::FlexGrid(int rows, int cols, QWidget *parent)
+    : QTableView(parent), m_model(new FlexGridModel(std::max(rows, 2), cols, this))
+{
+    setModel(m_model);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setTabKeyNavigation(false);
+
+    const int rowPixels = std::max(16, fontMetrics().height() + 3);
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(rowPixels);
+    verticalHeader()->setMinimumSectionSize(rowPixels);
+
+    QHeaderView *header = horizontalHeader();
+    header->setSectionsClickable(false);
+    header->setHighlightSections(false);
+    header->setStretchLastSection(false);
+    header->setMinimumSectionSize(1);
+    header->setFixedHeight(rowPixels);
+    header->setDefaultSectionSize(twipsToPixels(GridData::DefaultColWidth));
+    header->viewport()->installEventFilter(this);
+    m_model->grid.setRowHeight(pixelsToTwips(rowPixels));
+
+    for (int c = 0; c < m_model->grid.Cols(); ++c)
+        header->resizeSection(c, twipsToPixels(m_model->grid.ColWidth(c)));
+
+    // A column that the user widens by dragging its edge keeps that width for hit tests.
+    connect(header, &QHeaderView::sectionResized, this, [this](int col, int, int newSize) {
+        if (twipsToPixels(m_model->grid.ColWidth(col)) != newSize)
+            m_model->grid.setColWidth(col, pixelsToTwips(newSize));
+    });
+}
+
+FlexGrid::~FlexGrid() = default;
+
+int FlexGrid::Rows() const { return m_model->grid.Rows(); }
+int FlexGrid::Cols() const { return m_model->grid.Cols(); }
+int FlexGrid::Row() const { return m_model->grid.Row(); }
+int FlexGrid::Col() const { return m_model->grid.Col(); }
+
+bool FlexGrid::setRow(int row)
+{
+    if (!m_model->grid.setRow(row))
+        return false;
+    showCurrentCell();
+    return true;
+}
+
+bool FlexGrid::setCol(int col)
+{
+    if (!m_model->grid.setCol(col))
+        return false;
+    showCurrentCell();
+    return true;
+}
+
+QString FlexGrid::Text() const { return m_model->grid.Text(); }
+
+bool FlexGrid::setText(const QString &text)
+{
+    return setTextMatrix(Row(), Col(), text);
+}
+
+bool FlexGrid::hasCell(int row, int col) const { return m_model->grid.hasCell(row, col); }
+
+QString FlexGrid::TextMatrix(int row, int col) const
+{
+    return m_model->grid.TextMatrix(row, col);
+}
+
+bool FlexGrid::setTextMatrix(int row, int col, const QString &text)
+{
+    if (!m_model->grid.setTextMatrix(row, col, text))
+        return false;
+    m_model->cellChanged(row, col);
+    return true;
+}
+
+int FlexGrid::ColWidth(int col) const { return m_model->grid.ColWidth(col); }
+
+bool FlexGrid::setColWidth(int col, int twips)
+{
+    if (!m_model->grid.setColWidth(col, twips))
+        return false;
+    horizontalHeader()->resizeSection(col, twipsToPixels(twips));
+    return true;
+}
+
+int FlexGrid::ColAlignment(int col) const { return m_model->grid.ColAlignment(col); }
+
+bool FlexGrid::setColAlignment(int col, int code)
+{
+    if (!m_model->grid.setColAlignment(col, code))
+        return false;
+    m_model->columnChanged(col);
+    return true;
+}
+
+int FlexGrid::RowHeight() const { return m_model->grid.RowHeight(); }
+
+void FlexGrid::AddItem(const QString &text) { m_model->addItem(text); }
+
+bool FlexGrid::RemoveItem(int index)
+{
+    if (!m_model->removeItem(index))
+        return false;
+    showCurrentCell();
+    return true;
+}
+
+void FlexGrid::Sort()
+{
+    m_model->sort();
+    viewport()->update();
+}
+
+void FlexGrid::beginBatch() { m_model->beginBatch(); }
+
+void FlexGrid::endBatch()
+{
+    m_model->endBatch();
+    if (!m_model->batching()) {
+        for (int c = 0; c < Cols(); ++c)
+            horizontalHeader()->resizeSection(c, twipsToPixels(ColWidth(c)));
+        showCurrentCell();
+    }
+}
+
+const GridData &FlexGrid::data() const { return m_model->grid; }
+
+QPoint FlexGrid::cellCenter(int row, int col) const
+{
+    const QHeaderView *header = horizontalHeader();
+    const int x = header->sectionViewportPosition(col) + header->sectionSize(col) / 2;
+    if (row == 0)
+        return header->viewport()->mapTo(this, QPoint(x, header->viewport()->height() / 2));
+    const QRect rect = visualRect(m_model->index(row - 1, col));
+    return viewport()->mapTo(this, rect.center());
+}
+
+void FlexGrid::emitMouseDown(QMouseEvent *event, QWidget *source)
+{
+    const QPoint p = source->mapTo(this, event->position().toPoint());
+    emit MouseDown(buttonCode(event->button()), shiftState(event->modifiers()),
+                   double(pixelsToTwips(p.x())), double(pixelsToTwips(p.y())));
+}
+
+bool FlexGrid::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == horizontalHeader()->viewport()) {
+        QWidget *source = horizontalHeader()->viewport();
+        if (event->type() == QEvent::MouseButtonPress) {
+            emitMouseDown(static_cast<QMouseEvent *>(event), source);
+            return true; // the title row is never made current
+        }
+        if (event->type() == QEvent::MouseButtonDblClick) {
+            // The second press of a double-click, then the double-click itself.
+            emitMouseDown(static_cast<QMouseEvent *>(event), source);
+            emit DblClick();
+            return true;
+        }
+    }
+    return QTableView::eventFilter(watched, event);
+}
+
+void FlexGrid::focusInEvent(QFocusEvent *event)
+{
+    // A table view makes its first cell current when it gains focus without one; here
+    // only the user's click or keys move the current cell off the title row.
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void FlexGrid::mousePressEvent(QMouseEvent *event)
+{
+    QTableView::mousePressEvent(event);
+    emitMouseDown(event, viewport());
+}
+
+void FlexGrid::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QTableView::mouseDoubleClickEvent(event);
+    emitMouseDown(event, viewport());
+    emit DblClick();
+}
+
+void FlexGrid::currentChanged(const QModelIndex &current, const QModelIndex &previous)
+{
+    QTableView::currentChanged(current, previous);
+    if (m_syncingCurrent || !current.isValid())
+        return;
+    m_model->grid.setRow(current.row() + 1);
+    m_model->grid.setCol(current.column());
+}
+
+void FlexGrid::showCurrentCell()
+{
+    if (m_model->batching() || !selectionModel())
+        return;
+    m_syncingCurrent = true;
+    const int row = m_model->grid.Row();
+    if (row >= 1) {
+        const QModelIndex index = m_model->index(row - 1, m_model->grid.Col());
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect
+                                                     | QItemSelectionModel::Rows);
+    } else {
+        selectionModel()->clearSelection();
+        selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    }
+    m_syncingCurrent = false;
+}
+
+} // namespace tarvex

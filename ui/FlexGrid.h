@@ -1,0 +1,73 @@
+#pragma once
+
+#include "core/grid/GridData.h"
+
+#include <QAbstractTableModel>
+#include <QTableView>
+
+namespace tarvex {
+
+class FlexGridModel;
+
+// The window's grid: a table view over GridData. Row 0 is drawn as the view's fixed
+// header, so it never scrolls and a click cannot make it current; data row r is the
+// view's row r - 1. Positions reported by MouseDown are in twips from the grid's own
+// left and top edges, header included.
+class FlexGrid final : public QTableView, public IGrid
+{
+    Q_OBJECT
+
+public:
+    FlexGrid(int rows, int cols, QWidget *parent = nullptr);
+    ~FlexGrid() override;
+
+    int Rows() const override;
+    int Cols() const override;
+    int Row() const override;
+    bool setRow(int row) override;
+    int Col() const override;
+    bool setCol(int col) override;
+    QString Text() const override;
+    bool setText(const QString &text) override;
+    bool hasCell(int row, int col) const override;
+    QString TextMatrix(int row, int col) const override;
+    bool setTextMatrix(int row, int col, const QString &text) override;
+    int ColWidth(int col) const override;
+    bool setColWidth(int col, int twips) override;
+    int ColAlignment(int col) const override;
+    bool setColAlignment(int col, int code) override;
+    int RowHeight() const override;
+    void AddItem(const QString &text) override;
+    bool RemoveItem(int index) override;
+    void Sort() override;
+    void beginBatch() override;
+    void endBatch() override;
+
+    const GridData &data() const;
+
+    // Centre of a cell in this widget's coordinates (row 0: the title cell), for tests
+    // and tools that drive the grid like a user.
+    QPoint cellCenter(int row, int col) const;
+
+signals:
+    // A mouse press anywhere on the grid; x and y in twips from the grid's left and top.
+    void MouseDown(int button, int shift, double x, double y);
+    // A double-click anywhere on the grid, raised after the press made the cell current.
+    void DblClick();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+
+private:
+    void emitMouseDown(QMouseEvent *event, QWidget *source);
+    void showCurrentCell();
+
+    FlexGridModel *m_model;
+    bool m_syncingCurrent = false;
+};
+
+} // namespace tarvex
