@@ -198,6 +198,8 @@ void frmTarvex::cmdRefresh_Click()
         cancelStatusRefresh();
         return;
     }
+    // A ping under way ends here: the grid it pinged is about to go.
+    cancelPings();
     while (Grid1->Rows() != 2) {
         if (!Grid1->RemoveItem(Grid1->Rows()))
             break;
@@ -291,6 +293,7 @@ void frmTarvex::closeEvent(QCloseEvent *event)
     event->accept();
     // The program's end ends the status refresh with it: nothing more is sent.
     cancelStatusRefresh();
+    cancelPings();
     Program::end(0);
 }
 
