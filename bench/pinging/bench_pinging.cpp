@@ -78,7 +78,7 @@ int main(int argc, char *argv[])
         std::printf("bench_pinging: needs root for a private network namespace; nothing measured\n");
         return 0;
     }
-    if (std::system("ip link set lo up && ip route add 192.0.2.0/24 dev lo && ip route add 198.51.100.0/24 dev lo") != 0)
+    if (std::system("sysctl -qw net.ipv4.ping_group_range=\"0 2147483647\" && ip link set lo up && ip route add 192.0.2.0/24 dev lo && ip route add 198.51.100.0/24 dev lo") != 0)
         return 1;
     QApplication app(argc, argv);
     test::TempSettings settings;
