@@ -1,6 +1,7 @@
 #include "browser/frmTarvex.h"
 
 #include "core/net/HttpTransfer.h"
+#include "core/browser/ServerListFetch.h"
 #include "core/browser/ServerListParser.h"
 #include "core/browser/Settings.h"
 #include "ui/FlexGrid.h"
@@ -200,10 +201,7 @@ void frmTarvex::cmdRefresh_Click()
     }
     // A ping under way ends here: the grid it pinged is about to go.
     cancelPings();
-    while (Grid1->Rows() != 2) {
-        if (!Grid1->RemoveItem(Grid1->Rows()))
-            break;
-    }
+    Grid1->TruncateRows(2);
     for (int c = 0; c <= 4; ++c)
         Grid1->setTextMatrix(1, c, QString());
     ParseList();
@@ -233,22 +231,13 @@ void frmTarvex::ParseList()
     for (QPushButton *b : {cmdRefresh, cmdPing, Command1, cmdMoreInfo, cmdPingSelect})
         b->setEnabled(false);
 
-    Inet1->URL = Settings::endpointUrl(Settings::KeyServerListHost, ServerList::ListPath);
-    if (!pageHost.isEmpty()) {
-        QUrl url(pageHost);
-        url.setPath(ServerList::ListPath);
-        url.setQuery(QString());
-        Inet1->URL = url;
-    }
-    Inet1->setMaxBytes(HttpTransfer::DefaultMaxBytes);
-    const HttpTransfer::Result fetched = Inet1->OpenURL();
+    const ServerList::FetchedList list = ServerList::fetchServerList(*Inet1, pageHost);
     if (Program::endRequested())
         return;
-    const QString page = fetched.ok ? HttpTransfer::decodeBody(fetched.body) : QString();
     setStatus(QStringLiteral("Parsing Data, Please Wait..."));
 
-    if (page.size() < ServerList::MinimumPageLength) {
-        ui::messageBox(this, ServerList::failureMessage(fetched.error));
+    if (!list.ok) {
+        ui::messageBox(this, ServerList::failureMessage(list.error));
         if (Program::endRequested())
             return;
         for (QPushButton *b : {cmdRefresh, cmdPing, Command1})
@@ -256,11 +245,19 @@ void frmTarvex::ParseList()
         return;
     }
 
-    ServerList::parsePage(page, *Grid1);
+    ServerList::fillGrid(list, *Grid1);
 
     for (QPushButton *b : {cmdRefresh, cmdPing, cmdMoreInfo, Command1, cmdPingSelect})
         b->setEnabled(true);
     setStatus(RefreshedText);
+    if (list.cut) {
+        ui::messageBox(this, tr("The server list page held more than %1 rows and was cut: "
+                                "only the first %1 are listed.")
+                                 .arg(ServerList::MaxRows),
+                       ui::MsgIcon::Warning);
+        if (Program::endRequested())
+            return;
+    }
     if (mnuPingStartup->isChecked())
         Ping();
 }

@@ -42,6 +42,11 @@ void frmTarvex::Command1_Click()
     if (Program::endRequested())
         return;
     setStatus(QStringLiteral("Getting Server List..."));
+    const QString unusable = Settings::endpointProblem(Settings::KeyAddServerHost);
+    if (!unusable.isEmpty()) {
+        setStatus(tr("Server not submitted: %1").arg(unusable));
+        return;
+    }
 
     Inet1->URL = addServerUrl(addressText);
     const HttpTransfer::Result sent = Inet1->OpenURL();

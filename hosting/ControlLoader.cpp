@@ -95,6 +95,9 @@ Created createControlFromLibrary(const QString &libraryPath, const QUuid &clsid,
         return created;
     }
     QLibrary library(file.absoluteFilePath());
+    // Every symbol is bound now: a library with a function the system cannot resolve
+    // fails here with the linker's reason, instead of ending the program at its first call.
+    library.setLoadHints(QLibrary::ResolveAllSymbolsHint);
     if (!library.load()) {
         created.error = QStringLiteral("%1: not a loadable library (%2)")
                             .arg(libraryPath, library.errorString());
@@ -148,10 +151,14 @@ Created createControl(const QString &progId, QWidget *parent, const SearchPath &
         const QString clsidText =
             registry.value(QStringLiteral("ProgID/%1/CLSID").arg(progId)).toString();
         const QUuid clsid(clsidText);
-        const QString path = clsid.isNull()
+        QString path = clsid.isNull()
             ? QString()
             : registry.value(QStringLiteral("CLSID/%1/InprocServer32").arg(registryKeyOf(clsid)))
                   .toString();
+        // A relative library path names a file beside the registry file, never one in
+        // whatever folder the program was started from.
+        if (!path.isEmpty() && QFileInfo(path).isRelative())
+            path = QFileInfo(search.registryFile).absoluteDir().filePath(path);
         if (clsid.isNull()) {
             failures << QStringLiteral("registry: no entry for %1 in %2").arg(progId, search.registryFile);
         } else if (path.isEmpty()) {
@@ -209,6 +216,7 @@ bool runRegistration(const QString &libraryPath, const char *entry, QString *err
     if (!QFileInfo::exists(libraryPath))
         return fail(QStringLiteral("%1: file missing").arg(libraryPath));
     QLibrary library(QFileInfo(libraryPath).absoluteFilePath());
+    library.setLoadHints(QLibrary::ResolveAllSymbolsHint);
     if (!library.load())
         return fail(QStringLiteral("%1: not a loadable library (%2)").arg(libraryPath, library.errorString()));
     const auto fn = reinterpret_cast<DllRegisterServerFn>(library.resolve(entry));

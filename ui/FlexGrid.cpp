@@ -128,6 +128,20 @@ public:
             endRemoveRows();
         return true;
     }
+    bool truncateRows(int count)
+    {
+        if (count < 2)
+            return false;
+        if (count >= grid.Rows())
+            return true;
+        // One removal signal for all rows, so that a view drops them in one pass.
+        if (!batching())
+            beginRemoveRows({}, count - 1, grid.Rows() - 2);
+        grid.TruncateRows(count);
+        if (!batching())
+            endRemoveRows();
+        return true;
+    }
     void sort()
     {
         if (!batching())
@@ -263,6 +277,14 @@ void FlexGrid::AddItem(const QString &text) { m_model->addItem(text); }
 bool FlexGrid::RemoveItem(int index)
 {
     if (!m_model->removeItem(index))
+        return false;
+    showCurrentCell();
+    return true;
+}
+
+bool FlexGrid::TruncateRows(int count)
+{
+    if (!m_model->truncateRows(count))
         return false;
     showCurrentCell();
     return true;

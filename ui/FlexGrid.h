@@ -39,6 +39,7 @@ public:
     int RowHeight() const override;
     void AddItem(const QString &text) override;
     bool RemoveItem(int index) override;
+    bool TruncateRows(int count) override;
     void Sort() override;
     void beginBatch() override;
     void endBatch() override;

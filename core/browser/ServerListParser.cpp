@@ -121,8 +121,9 @@ QString failureMessage(const QString &error)
         + QStringLiteral("  Try again by pressing the REFRESH LIST button.");
 }
 
-void parsePage(const QString &pageText, IGrid &grid)
+ParseOutcome parsePage(const QString &pageText, IGrid &grid, int maxRows)
 {
+    ParseOutcome outcome;
     GridBatch batch(grid);
     Range page{QStringView(pageText), 0, pageText.size()};
     int rowCounter = 1;
@@ -151,6 +152,10 @@ void parsePage(const QString &pageText, IGrid &grid)
 
     QString cellText; // keeps its value from one cell to the next
     while (page.length() > 50) {
+        if (outcome.rows >= maxRows) {
+            outcome.cut = true;
+            break;
+        }
         if (nextRowEnd >= 0 && nextRowEnd < page.begin)
             nextRowEnd = indexOfExact(remaining, RowEnd, page.begin);
         const qsizetype rowLength = (nextRowEnd < 0 ? 0 : nextRowEnd - page.begin + 1) + 4;
@@ -167,12 +172,14 @@ void parsePage(const QString &pageText, IGrid &grid)
         }
         grid.AddItem(PlaceholderText);
         ++rowCounter;
+        ++outcome.rows;
     }
 
     // The placeholder after the last server row goes; a grid that received no server
     // keeps its title row and one empty data row.
     if (grid.Rows() > 2)
         grid.RemoveItem(grid.Rows() - 1);
+    return outcome;
 }
 
 } // namespace tarvex::ServerList

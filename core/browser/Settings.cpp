@@ -58,21 +58,53 @@ bool GetBoolSetting(const QString &section, const QString &key, bool absent)
     return textToBool(text).value_or(absent);
 }
 
+namespace {
+
+QString storedHost(const QString &key)
+{
+    return GetSetting(EndpointsSection, key, QString()).trimmed();
+}
+
+} // namespace
+
+QString webHostProblem(const QString &what, const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    QString why;
+    if (!url.isValid())
+        why = QStringLiteral("it is not a valid address");
+    else if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        why = QStringLiteral("only http and https hosts are fetched");
+    else if (url.host().isEmpty())
+        why = QStringLiteral("it names no host");
+    if (why.isEmpty())
+        return QString();
+    return QStringLiteral("The stored %1 \"%2\" cannot be used: %3.").arg(what, text.left(200), why);
+}
+
 QUrl endpointHost(const QString &key)
 {
-    const QString fallback = key == KeyAddServerHost
-        ? QStringLiteral(TARVEX_DEFAULT_ADD_SERVER_HOST)
-        : QStringLiteral(TARVEX_DEFAULT_SERVER_LIST_HOST);
-    QString text = GetSetting(EndpointsSection, key, fallback).trimmed();
-    QUrl url(text);
-    if (text.isEmpty() || !url.isValid() || url.host().isEmpty())
-        url = QUrl(fallback);
-    return url;
+    const QString stored = storedHost(key);
+    if (stored.isEmpty())
+        return QUrl(key == KeyAddServerHost ? QStringLiteral(TARVEX_DEFAULT_ADD_SERVER_HOST)
+                                            : QStringLiteral(TARVEX_DEFAULT_SERVER_LIST_HOST));
+    if (!webHostProblem(key, stored).isEmpty())
+        return QUrl();
+    return QUrl(stored, QUrl::StrictMode);
+}
+
+QString endpointProblem(const QString &key)
+{
+    const QString stored = storedHost(key);
+    return stored.isEmpty() ? QString() : webHostProblem(key, stored);
 }
 
 QUrl endpointUrl(const QString &key, const QString &path)
 {
     QUrl url = endpointHost(key);
+    if (url.isEmpty())
+        return url;
     url.setPath(path);
     url.setQuery(QString());
     url.setFragment(QString());

@@ -33,10 +33,20 @@ QString boolToText(bool value);
 bool GetBoolSetting(const QString &section, const QString &key, bool absent);
 
 // The web host of an endpoint: the per-user override when one is stored, otherwise
-// the default the program was built with. Scheme, host and optional port only.
+// the default the program was built with. Scheme, host and optional port only. A stored
+// override that is not a usable http(s) host is not replaced by the default: the result
+// is then empty and endpointProblem() says why.
 QUrl endpointHost(const QString &key);
 
-// The full address of the page at path on the host of endpoint key.
+// Why text, stored as the host of what, is not a usable http(s) host; empty when it is.
+QString webHostProblem(const QString &what, const QString &text);
+
+// Why the stored override of endpoint key cannot be used; empty when it can or when
+// none is stored.
+QString endpointProblem(const QString &key);
+
+// The full address of the page at path on the host of endpoint key (empty when
+// endpointHost is).
 QUrl endpointUrl(const QString &key, const QString &path);
 
 } // namespace tarvex::Settings

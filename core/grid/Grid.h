@@ -59,6 +59,16 @@ public:
     // grid unchanged) when the index names no data row or when the removal would leave
     // no data row.
     virtual bool RemoveItem(int index) = 0;
+    // Removes every row after the first count (at least 2: the title row and one data
+    // row stay) in one step; false and no change when count < 2.
+    virtual bool TruncateRows(int count)
+    {
+        if (count < 2)
+            return false;
+        while (Rows() > count && RemoveItem(Rows())) {
+        }
+        return true;
+    }
 
     // Sorts the data rows ascending by the current column, whole rows moving together;
     // the title row stays. Cells that read as numbers compare by value, others as text.

@@ -134,6 +134,17 @@ bool GridData::RemoveItem(int index)
     return true;
 }
 
+bool GridData::TruncateRows(int count)
+{
+    if (count < 2)
+        return false;
+    if (count < Rows())
+        m_cells.resize(size_t(count));
+    if (m_row >= Rows())
+        m_row = Rows() - 1;
+    return true;
+}
+
 void GridData::Sort()
 {
     const int col = m_col;

@@ -47,6 +47,7 @@ public:
 
     void AddItem(const QString &text) override;
     bool RemoveItem(int index) override;
+    bool TruncateRows(int count) override;
     void Sort() override;
 
     const QStringList &rowCells(int row) const { return m_cells[size_t(row)]; }

@@ -18,6 +18,9 @@ class HttpTransfer final : public QObject
 public:
     static constexpr int DefaultTimeoutMs = 60'000;
     static constexpr qint64 DefaultMaxBytes = 32 * 1024 * 1024;
+    // The response head (status line and header fields) a host may send.
+    static constexpr qint64 MaxHeadBytes = 64 * 1024;
+    static constexpr int MaxRedirects = 5;
 
     struct Result
     {
@@ -31,10 +34,14 @@ public:
 
     QUrl URL;
 
-    // Fetches URL. Fails on a transfer error, an HTTP error status, a time-out
-    // (no data for timeoutMs), a body over maxBytes, or the program ending meanwhile.
+    // Fetches URL (http or https only). Fails on a transfer error, an HTTP error status,
+    // a body over maxBytes, a head over MaxHeadBytes, a body in a content encoding
+    // (only the identity encoding is asked for, so that the byte count is the memory
+    // count), a redirect that leaves the scheme, host or port of URL, or when the whole
+    // exchange, redirects included, has not ended within timeoutMs, or the program ends.
     Result OpenURL();
 
+    // The deadline for the whole exchange; tests shorten it.
     void setTimeoutMs(int ms) { m_timeoutMs = ms; }
     int timeoutMs() const { return m_timeoutMs; }
     void setMaxBytes(qint64 bytes) { m_maxBytes = bytes; }

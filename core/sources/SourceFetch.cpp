@@ -1,10 +1,9 @@
 #include "core/sources/SourceFetch.h"
 
+#include "core/browser/ServerListFetch.h"
 #include "core/net/HttpTransfer.h"
-#include "core/browser/ServerListParser.h"
 #include "core/browser/Settings.h"
 #include "core/status/StatusReply.h"
-#include "core/grid/GridData.h"
 #include "core/NestedWait.h"
 #include "core/Program.h"
 
@@ -68,19 +67,17 @@ FetchResult fetchHttp(const SourceEntry &entry, HttpTransfer &http)
 
 FetchResult fetchPage(const SourceEntry &entry, HttpTransfer &http)
 {
-    QUrl url = Settings::endpointUrl(Settings::KeyServerListHost, ServerList::ListPath);
-    if (!entry.address.trimmed().isEmpty()) {
-        url = QUrl(entry.address.trimmed());
-        url.setPath(ServerList::ListPath);
-        url.setQuery(QString());
-        url.setFragment(QString());
-    }
-    http.URL = url;
-    http.setMaxBytes(HttpTransfer::DefaultMaxBytes);
-    const HttpTransfer::Result fetched = http.OpenURL();
-    if (!fetched.ok)
-        return failure(fetched.error);
-    FetchResult r = rowsOfPage(HttpTransfer::decodeBody(fetched.body));
+    // The same bounded fetch as the page-only refresh: host checks, row bound and all.
+    const ServerList::FetchedList list = ServerList::fetchServerList(http, entry.address.trimmed());
+    if (!list.ok)
+        return failure(list.error.isEmpty() ? QStringLiteral("The server-list page holds no list.")
+                                            : list.error);
+    FetchResult r;
+    r.ok = true;
+    r.capped = list.cut;
+    r.rows.reserve(list.rows.size());
+    for (const QStringList &cells : list.rows)
+        r.rows.append(pageRow(cells.value(0), cells.value(1), cells.value(2), cells.value(3)));
     return r;
 }
 
@@ -193,23 +190,6 @@ FetchResult favourites(const SourceEntry &entry)
 }
 
 } // namespace
-
-FetchResult rowsOfPage(const QString &page)
-{
-    if (page.size() < ServerList::MinimumPageLength)
-        return failure(QStringLiteral("The server-list page holds no list."));
-    GridData grid(2, 5);
-    ServerList::parsePage(page, grid);
-    FetchResult r;
-    r.ok = true;
-    for (int row = 1; row < grid.Rows(); ++row) {
-        const QStringList &cells = grid.rowCells(row);
-        if (row == 1 && grid.Rows() == 2 && cells.join(QString()).isEmpty())
-            break; // no server row: the grid kept its one empty row
-        r.rows.append(pageRow(cells.value(0), cells.value(1), cells.value(2), cells.value(3)));
-    }
-    return r;
-}
 
 FetchResult fetchSource(const SourceEntry &entry, HttpTransfer &http, const UdpTimings &timings)
 {

@@ -35,10 +35,6 @@ struct UdpTimings
 // early when the program ends.
 FetchResult fetchSource(const SourceEntry &entry, HttpTransfer &http, const UdpTimings &timings = {});
 
-// The page's rows, cut by the page parser: no value for rows when the page is
-// shorter than the shortest list page.
-FetchResult rowsOfPage(const QString &page);
-
 // The status and LAN queries go to these ports of the broadcast address.
 constexpr quint16 LanFirstPort = 27910;
 constexpr quint16 LanLastPort = 27913;

@@ -162,7 +162,7 @@ private slots:
         QTest::newRow("refused") << "refused" << "Connection refused";
         QTest::newRow("404") << "404" << "server replied: Not Found";
         QTest::newRow("500") << "500" << "server replied: Internal Server Error";
-        QTest::newRow("headers then nothing") << "stall" << "Operation canceled";
+        QTest::newRow("headers then nothing") << "stall" << "did not answer within 0.3 seconds";
         QTest::newRow("199 characters") << "short" << "";
         QTest::newRow("over 32 MiB") << "huge" << "larger than 32 MiB";
     }
@@ -224,6 +224,25 @@ private slots:
         auto w = loadedWindow();
         QVERIFY(m_prompts->messages().isEmpty());
         QCOMPARE(w->Label1->text(), frmTarvex::RefreshedText);
+    }
+
+    // A page without row ends: the rows stop at the bound with a warning, and the next
+    // refresh empties the grid in one step before it fills it again.
+    void pageCutAtTheRowBound()
+    {
+        pointAt(m_service->baseUrl(), "QuakeLocation=x\nmnuPing=False\n");
+        m_service->setPage(QByteArray(4 * ServerList::MaxRows + 1000, 'j'));
+        auto w = loadedWindow();
+        QCOMPARE(m_prompts->messages().size(), 1);
+        QVERIFY2(m_prompts->messages().first().contains(QLatin1String("was cut")),
+                 qPrintable(m_prompts->messages().first()));
+        QCOMPARE(w->Grid1->Rows(), ServerList::MaxRows + 1);
+        QCOMPARE(w->Label1->text(), frmTarvex::RefreshedText);
+        m_service->setPage(listPage(generatedRows(3)).toUtf8());
+        w->cmdRefresh_Click();
+        QCOMPARE(w->Grid1->Rows(), 4);
+        QCOMPARE(w->Grid1->TextMatrix(3, 0), QStringLiteral("Server 2"));
+        QCOMPARE(m_prompts->messages().size(), 1);
     }
 
     void pageThatIsNotUtf8()

@@ -238,6 +238,13 @@ private slots:
         QCOMPARE(grid.Rows(), 20001);
         QCOMPARE(grid.TextMatrix(20000, 0), QStringLiteral("Server 19999"));
         QCOMPARE(grid.TextMatrix(20000, 1), rows.last().address);
+        // The row bound keeps the first rows and says the page was cut.
+        GridData bounded = freshGrid();
+        const ServerList::ParseOutcome outcome = ServerList::parsePage(listPage(rows), bounded, 19999);
+        QVERIFY(outcome.cut);
+        QCOMPARE(outcome.rows, 19999);
+        QCOMPARE(bounded.Rows(), 20000);
+        QCOMPARE(bounded.TextMatrix(19999, 0), QStringLiteral("Server 19998"));
     }
 
     void failureMessageBlanks()

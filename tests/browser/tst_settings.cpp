@@ -90,12 +90,26 @@ private slots:
         test::TempSettings settings;
         QCOMPARE(Settings::endpointUrl(Settings::KeyServerListHost, QStringLiteral("/q2servers")),
                  QUrl(QStringLiteral(TARVEX_DEFAULT_SERVER_LIST_HOST "/q2servers")));
-        settings.writeIni("[Endpoints]\nServerListHost=http://127.0.0.1:8123\n"
-                          "AddServerHost=not a url\n");
+        settings.writeIni("[Endpoints]\nServerListHost=http://127.0.0.1:8123\n");
         QCOMPARE(Settings::endpointUrl(Settings::KeyServerListHost, QStringLiteral("/q2servers")),
                  QUrl(QStringLiteral("http://127.0.0.1:8123/q2servers")));
-        QCOMPARE(Settings::endpointHost(Settings::KeyAddServerHost),
-                 QUrl(QStringLiteral(TARVEX_DEFAULT_ADD_SERVER_HOST)));
+        QCOMPARE(Settings::endpointProblem(Settings::KeyServerListHost), QString());
+        // A stored host that cannot be used is reported, never replaced by the default.
+        const struct { const char *stored; const char *why; } unusable[] = {
+            {"not a url", "not a valid address"},
+            {"http://", "names no host"},
+            {"http://127.0.0.1:99999", "not a valid address"},
+            {"javascript:alert(1)", "only http and https"},
+            {"file://localhost/etc/passwd", "only http and https"},
+            {"ftp://127.0.0.1", "only http and https"},
+        };
+        for (const auto &c : unusable) {
+            settings.writeIni(QByteArray("[Endpoints]\nAddServerHost=") + c.stored + "\n");
+            QVERIFY2(Settings::endpointUrl(Settings::KeyAddServerHost, QStringLiteral("/x")).isEmpty(), c.stored);
+            const QString problem = Settings::endpointProblem(Settings::KeyAddServerHost);
+            QVERIFY2(problem.contains(QLatin1String(c.why)) && problem.contains(QLatin1String(c.stored)),
+                     qPrintable(problem));
+        }
     }
 };
 

@@ -4,6 +4,7 @@
 //   FAKE_REFUSE_CLASS    DllGetClassObject refuses every class
 //   FAKE_FACTORY_REFUSES the class object refuses to create an instance
 //   FAKE_WRONG_CLASS     the class object creates a widget of another class
+//   FAKE_UNRESOLVED      calls a function that no library defines
 
 #include "hosting/ControlServer.h"
 
@@ -11,7 +12,12 @@
 
 using namespace tarvex::hosting;
 
+#if defined(FAKE_UNRESOLVED)
+extern "C" int tarvexFakeMissingFunction();
+extern "C" Q_DECL_EXPORT int fakeControlMarker() { return tarvexFakeMissingFunction(); }
+#else
 extern "C" Q_DECL_EXPORT int fakeControlMarker() { return 1; }
+#endif
 
 #ifndef FAKE_NO_ENTRY
 namespace {

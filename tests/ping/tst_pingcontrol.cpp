@@ -220,6 +220,9 @@ void tst_PingControl::loaderReportsTheFailingStep_data()
     QTest::newRow("class refused") << fixture("fake_refuse_class") << QStringList() << QStringLiteral("DllGetClassObject refused the class {0B5E2F1A-1111-4222-8333-944455556666} (0x80040111)");
     QTest::newRow("factory refusal") << fixture("fake_factory_refuses") << QStringList() << QStringLiteral("refused to create an instance (0x80040110)");
     QTest::newRow("wrong class") << fixture("fake_wrong_class") << QStringList() << QStringLiteral("wrong class: asked for {0B5E2F1A-1111-4222-8333-944455556666}, got QLabel");
+    // Bound at load, so the report names the symbol instead of the program dying at a call.
+    QTest::newRow("unresolved function") << fixture("fake_unresolved") << QStringList() << QStringLiteral("undefined symbol: tarvexFakeMissingFunction");
+    QTest::newRow("relative path: beside the registry") << QStringLiteral("@relative") << QStringList() << QStringLiteral("/rel/libFake.so: wrong class");
     QTest::newRow("folder without the library") << QString() << QStringList{QStringLiteral("@empty")} << QStringLiteral("libFake.so: file missing");
     QTest::newRow("library without a class table") << QString() << QStringList{QStringLiteral("@fake")} << QStringLiteral("no class table naming Fake.Control");
 }
@@ -237,6 +240,10 @@ void tst_PingControl::loaderReportsTheFailingStep()
         QFile text(registeredLibrary);
         QVERIFY(text.open(QIODevice::WriteOnly));
         text.write("this is no shared library\n");
+    } else if (registeredLibrary == QLatin1String("@relative")) {
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("rel"))));
+        QVERIFY(QFile::copy(fixture("fake_wrong_class"), dir.filePath(QStringLiteral("rel/libFake.so"))));
+        registeredLibrary = QStringLiteral("rel/libFake.so");
     }
     for (QString &folder : folders) {
         const QString made = dir.filePath(folder.mid(1));
