@@ -192,6 +192,8 @@ void frmTarvex::cmdRefresh_Click()
         cancelStatusRefresh();
         return;
     }
+    // A ping under way ends here: the grid it pinged is about to go.
+    cancelPings();
     Grid1->TruncateRows(2);
     for (int c = 0; c <= 4; ++c)
         Grid1->setTextMatrix(1, c, QString());
@@ -281,6 +283,7 @@ void frmTarvex::closeEvent(QCloseEvent *event)
     event->accept();
     // The program's end ends the status refresh with it: nothing more is sent.
     cancelStatusRefresh();
+    cancelPings();
     Program::end(0);
 }
 

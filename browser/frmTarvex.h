@@ -3,7 +3,9 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
+#include <map>
 
+#include "core/browser/ServerPing.h"
 #include "core/sources/SourceSettings.h"
 
 class QAction;
@@ -80,6 +82,9 @@ public:
     virtual void Ping();
     void cmdPing_Click();
     void cmdPingSelect_Click();
+    // Ends every ping under way: no answer of it is written any more.
+    void cancelPings();
+    bool pingRunning() const { return !m_pingRuns.empty(); }
     // Creates the window's Ping control by its program identifier, looking where
     // search says, and loads it with the window's stored properties. On failure the
     // window works without it and the ping commands say why.
@@ -151,6 +156,12 @@ private:
     QObject *Ping1 = nullptr;     // the window's Ping control, created by its identifier
     QString m_pingControlError;   // why it could not be created, when it could not
     bool pingControlReady();      // says why not, once per command, when it is missing
+    // The pings under way, by the control's run number; m_listPing is the list ping's.
+    std::map<qint32, ServerPing::Run> m_pingRuns;
+    qint32 m_listPing = 0;
+    void startPingRun(ServerPing::Run run, bool list);
+    void pingAnswered(qint32 run, qint32 index, const QVariant &result);
+    void pingFinished(qint32 run);
 
     // --- list sources and the status refresh ---
     void refreshFromSources(const QList<sources::SourceEntry> &entries);

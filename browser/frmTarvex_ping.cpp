@@ -7,8 +7,6 @@
 #include "ui/Dialogs.h"
 #include "core/Program.h"
 
-#include <QCoreApplication>
-#include <QPointer>
 #include <QWidget>
 
 namespace tarvex {
@@ -25,6 +23,7 @@ const QVariantMap PingLayout{{QStringLiteral("TimeOut"), 1500}};
 
 bool frmTarvex::createPingControl(const hosting::SearchPath &search)
 {
+    cancelPings();
     delete Ping1;
     Ping1 = nullptr;
     m_pingControlError.clear();
@@ -44,6 +43,15 @@ bool frmTarvex::createPingControl(const hosting::SearchPath &search)
     hosting::routeMessageBoxes(created.control, [this](const QString &text, const QString &caption) {
         ui::messageBox(this, text, ui::MsgIcon::None, caption);
     });
+    // Answers of the pings come as signals of the control, bound by name.
+    if (!hosting::bindEchoSignals(
+            created.control,
+            [this](qint32 run, qint32 index, const QVariant &result) { pingAnswered(run, index, result); },
+            [this](qint32 run) { pingFinished(run); }, &error)) {
+        delete created.control;
+        m_pingControlError = tr("It cannot report its answers: %1").arg(error);
+        return false;
+    }
     // The control works unseen: its face is a button whose clicks mean nothing here.
     created.control->setObjectName(QStringLiteral("Ping1"));
     created.control->hide();
@@ -62,35 +70,62 @@ bool frmTarvex::pingControlReady()
     return false;
 }
 
-namespace {
-
-ServerPing::Hooks hooksFor(frmTarvex *window, QObject *control)
+void frmTarvex::startPingRun(ServerPing::Run run, bool list)
 {
-    QPointer<QObject> ping(control);
-    ServerPing::Hooks hooks;
-    hooks.send = [ping](const QString &host) -> std::optional<QVariant> {
-        if (!ping || !hosting::setProperty(ping, "HostName", host))
-            return std::nullopt;
-        const hosting::Invoked sent = hosting::call(ping, "Send");
-        if (!sent.ok || Program::endRequested())
-            return std::nullopt;
-        return sent.value;
-    };
-    hooks.status = [window](const QString &text) { window->setStatus(text); };
-    hooks.pump = [] {
-        QCoreApplication::processEvents();
-        return !Program::endRequested();
-    };
-    return hooks;
+    if (run.isEmpty()) {
+        // Nothing to ping (only the title row): finished at once.
+        setStatus(ServerPing::FinishedText);
+        return;
+    }
+    const hosting::Invoked started = hosting::call(Ping1, "StartEchoes", {run.hosts()});
+    if (!started.ok || started.value.toInt() <= 0) {
+        ui::messageBox(this, tr("Pinging could not start: %1").arg(started.error), ui::MsgIcon::Warning);
+        return;
+    }
+    const qint32 id = started.value.toInt();
+    if (list)
+        m_listPing = id;
+    m_pingRuns.insert_or_assign(id, std::move(run));
 }
 
-} // namespace
+void frmTarvex::cancelPings()
+{
+    if (Ping1 && !m_pingRuns.empty())
+        hosting::call(Ping1, "CancelEchoes", {0});
+    m_pingRuns.clear();
+    m_listPing = 0;
+}
+
+void frmTarvex::pingAnswered(qint32 run, qint32 index, const QVariant &result)
+{
+    const auto it = m_pingRuns.find(run);
+    if (it == m_pingRuns.end())
+        return;
+    const QString progress = it->second.answer(*Grid1, index, result);
+    if (!progress.isEmpty())
+        setStatus(progress);
+}
+
+void frmTarvex::pingFinished(qint32 run)
+{
+    if (m_pingRuns.erase(run) == 0)
+        return;
+    if (run == m_listPing)
+        m_listPing = 0;
+    setStatus(ServerPing::FinishedText);
+}
 
 void frmTarvex::Ping()
 {
     if (!pingControlReady())
         return;
-    ServerPing::pingList(*Grid1, hooksFor(this, Ping1));
+    // A second "Ping List" while one runs starts it again from the first row.
+    if (m_listPing) {
+        hosting::call(Ping1, "CancelEchoes", {m_listPing});
+        m_pingRuns.erase(m_listPing);
+        m_listPing = 0;
+    }
+    startPingRun(ServerPing::Run::list(*Grid1), true);
 }
 
 void frmTarvex::cmdPing_Click()
@@ -108,7 +143,7 @@ void frmTarvex::cmdPingSelect_Click()
         setStatus(tr("Select a server in the list first, then ping it."));
         return;
     }
-    ServerPing::pingRow(*Grid1, row, hooksFor(this, Ping1));
+    startPingRun(ServerPing::Run::selected(*Grid1, row), false);
 }
 
 } // namespace tarvex

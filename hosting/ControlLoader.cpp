@@ -417,7 +417,63 @@ private:
     MessageHandler m_handler;
 };
 
+// Receives a control's echo results and hands them to the host's handlers.
+class EchoRelay final : public QObject
+{
+    Q_OBJECT
+public:
+    EchoRelay(QObject *parent, EchoResultHandler onResult, EchoesFinishedHandler onFinished)
+        : QObject(parent), m_onResult(std::move(onResult)), m_onFinished(std::move(onFinished))
+    {
+    }
+    Q_INVOKABLE void result(qint32 run, qint32 index, const QVariant &value) { m_onResult(run, index, value); }
+    Q_INVOKABLE void finished(qint32 run) { m_onFinished(run); }
+
+private:
+    EchoResultHandler m_onResult;
+    EchoesFinishedHandler m_onFinished;
+};
+
+// Connects the control's signal (by signature) to the relay's method; false with the reason.
+bool connectByName(QObject *control, const char *signal, QObject *relay, const char *method, QString *why)
+{
+    const QMetaObject *mo = control->metaObject();
+    const int index = mo->indexOfSignal(QMetaObject::normalizedSignature(signal).constData());
+    if (index < 0) {
+        *why = QStringLiteral("%1 has no signal %2").arg(QLatin1String(mo->className()), QLatin1String(signal));
+        return false;
+    }
+    const QMetaObject *rmo = relay->metaObject();
+    const QMetaMethod target = rmo->method(rmo->indexOfMethod(QMetaObject::normalizedSignature(method).constData()));
+    if (!QObject::connect(control, mo->method(index), relay, target)) {
+        *why = QStringLiteral("cannot connect %1").arg(QLatin1String(signal));
+        return false;
+    }
+    return true;
+}
+
 } // namespace
+
+bool bindEchoSignals(QObject *control, EchoResultHandler onResult, EchoesFinishedHandler onFinished,
+                     QString *error)
+{
+    QString why;
+    if (!control || !onResult || !onFinished) {
+        why = QStringLiteral("no control or no handler");
+    } else {
+        auto *relay = new EchoRelay(control, std::move(onResult), std::move(onFinished));
+        if (connectByName(control, "EchoResult(qint32,qint32,QVariant)", relay, "result(qint32,qint32,QVariant)", &why)
+            && connectByName(control, "EchoesFinished(qint32)", relay, "finished(qint32)", &why)) {
+            if (error)
+                error->clear();
+            return true;
+        }
+        delete relay;
+    }
+    if (error)
+        *error = why;
+    return false;
+}
 
 bool routeMessageBoxes(QObject *control, MessageHandler handler, QString *error)
 {

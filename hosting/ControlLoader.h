@@ -95,4 +95,13 @@ Invoked writeProperties(QObject *control);
 using MessageHandler = std::function<void(const QString &text, const QString &caption)>;
 bool routeMessageBoxes(QObject *control, MessageHandler handler, QString *error = nullptr);
 
+// The results of a control's StartEchoes runs (the Ping control's EchoResult and
+// EchoesFinished signals), handed to the host as they come. Bound by name and checked:
+// false, with the reason, when the control lacks either signal or a connection fails.
+// The connections end with the control.
+using EchoResultHandler = std::function<void(qint32 run, qint32 index, const QVariant &result)>;
+using EchoesFinishedHandler = std::function<void(qint32 run)>;
+bool bindEchoSignals(QObject *control, EchoResultHandler onResult, EchoesFinishedHandler onFinished,
+                     QString *error = nullptr);
+
 } // namespace tarvex::hosting

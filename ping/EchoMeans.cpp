@@ -1,22 +1,18 @@
 #include "EchoMeans.h"
 
 #include "Address.h"
+#include "EchoRun.h"
 #include "icmp/IpStatus.h"
 
-#include <arpa/inet.h>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace pingocx {
@@ -43,38 +39,6 @@ EchoAttempt bySocket(icmp::SocketKind kind, uint32_t destination, uint32_t timeo
 
 const char kPingSocketHint[] =
     "allow ping sockets with \"sudo sysctl -w net.ipv4.ping_group_range='0 2147483647'\".";
-
-std::string permissionHint(const std::string &helper)
-{
-    return "allow it with \"sudo setcap cap_net_raw+ep " + helper + "\", or " + kPingSocketHint;
-}
-
-// Reads the helper's answer line until it ends or the deadline passes.
-std::string readLine(int fd, std::chrono::steady_clock::time_point deadline)
-{
-    std::string line;
-    char buf[128];
-    while (line.find('\n') == std::string::npos && line.size() < 256) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline)
-            break;
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
-        pollfd pfd{fd, POLLIN, 0};
-        const int ready = poll(&pfd, 1, int(std::min<long long>(left, INT_MAX)));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
-            break;
-        const ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        line.append(buf, std::size_t(n));
-    }
-    return line;
-}
 
 } // namespace
 
@@ -128,73 +92,60 @@ std::string helperPath()
     return folder + "/" + kHelperName;
 }
 
+std::string helperMissingText(const std::string &helper)
+{
+    return "This user may not send ICMP echo requests, and the helper " + helper
+        + " is missing; reinstall it beside the Ping library, or " + kPingSocketHint;
+}
+
+std::string permissionHintText(const std::string &helper)
+{
+    return "allow it with \"sudo setcap cap_net_raw+ep " + helper + "\", or " + kPingSocketHint;
+}
+
+std::string noPingSocketText(int error)
+{
+    return std::string("Ping sockets are not allowed for this user (") + std::strerror(error)
+        + "); " + kPingSocketHint;
+}
+
+std::string noRawSocketText(int error)
+{
+    return std::string("Raw ICMP sockets need the capability CAP_NET_RAW (") + std::strerror(error)
+        + ").";
+}
+
 EchoAttempt echoByHelper(const std::string &helper, uint32_t destination, uint32_t timeoutMs)
 {
     EchoAttempt attempt;
-    if (access(helper.c_str(), X_OK) != 0) {
-        attempt.whyNoMeans = "This user may not send ICMP echo requests, and the helper " + helper
-            + " is missing; reinstall it beside the Ping library, or " + kPingSocketHint;
+    const std::unique_ptr<HelperProcess> process = HelperProcess::start(helper, -1, nullptr, &attempt.whyNoMeans);
+    if (!process)
         return attempt;
-    }
-
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
-        attempt.haveMeans = true; // a failure without a reason
-        attempt.meansUsed = meansName(Means::Helper);
-        return attempt;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-
-    const std::string address = dottedText(destination).toStdString();
-    const std::string timeout = std::to_string(timeoutMs);
-    char *const argv[] = {const_cast<char *>(helper.c_str()), const_cast<char *>(address.c_str()),
-                          const_cast<char *>(timeout.c_str()), nullptr};
-    char *const envp[] = {nullptr};
-    pid_t pid = -1;
-    const int spawnError = posix_spawn(&pid, helper.c_str(), &actions, nullptr, argv, envp);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeFds[1]);
-
     attempt.haveMeans = true;
     attempt.meansUsed = meansName(Means::Helper);
-    if (spawnError != 0) {
-        close(pipeFds[0]);
-        attempt.haveMeans = false;
-        attempt.whyNoMeans = "The helper " + helper + " could not be started ("
-            + std::strerror(spawnError) + "); " + permissionHint(helper);
-        return attempt;
-    }
+    if (!process->request(1, destination, timeoutMs))
+        return attempt; // a failure without a reason
 
     // The helper keeps its own deadline; this one only guards against a helper that hangs.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)
         + std::chrono::seconds(3);
-    const std::string line = readLine(pipeFds[0], deadline);
-    close(pipeFds[0]);
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == 0) {
-        kill(pid, SIGKILL);
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+    std::vector<icmp::SettledEcho> settled;
+    while (settled.empty()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline)
+            break;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
+        pollfd pfd{process->answerFd(), POLLIN, 0};
+        const int ready = poll(&pfd, 1, int(std::min<long long>(left, INT_MAX)));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0 || !process->readAnswers(settled))
+            break;
     }
-
-    int replied = 0;
-    unsigned ipStatus = 0;
-    unsigned long long micros = 0;
-    int openError = 0;
-    if (std::sscanf(line.c_str(), "R %d %u %llu", &replied, &ipStatus, &micros) == 3) {
-        attempt.outcome.replied = replied != 0;
-        attempt.outcome.status = ipStatus;
-        attempt.outcome.rttMicros = micros;
-        attempt.outcome.rttMs = uint32_t(micros / 1000);
-    } else if (std::sscanf(line.c_str(), "E %d", &openError) == 1) {
-        attempt.haveMeans = false;
-        attempt.whyNoMeans = "This user may not send ICMP echo requests, and the helper " + helper
-            + " lacks the capability to; " + permissionHint(helper);
-    }
-    // Anything else (a crash, no answer): a failure without a reason, status 0.
+    // Anything but the answer (a crash, no answer): a failure without a reason, status 0.
+    if (!settled.empty())
+        attempt.outcome = settled.front().outcome;
     return attempt;
 }
 
@@ -206,8 +157,7 @@ EchoAttempt echoByAnyMeans(uint32_t destination, uint32_t timeoutMs, Means choic
             return bySocket(icmp::SocketKind::Datagram, destination, timeoutMs, fd);
         if (choice == Means::Datagram) {
             EchoAttempt attempt;
-            attempt.whyNoMeans = std::string("Ping sockets are not allowed for this user (")
-                + std::strerror(errno) + "); " + kPingSocketHint;
+            attempt.whyNoMeans = noPingSocketText(errno);
             return attempt;
         }
     }
@@ -217,8 +167,7 @@ EchoAttempt echoByAnyMeans(uint32_t destination, uint32_t timeoutMs, Means choic
             return bySocket(icmp::SocketKind::Raw, destination, timeoutMs, fd);
         if (choice == Means::Raw) {
             EchoAttempt attempt;
-            attempt.whyNoMeans = std::string("Raw ICMP sockets need the capability CAP_NET_RAW (")
-                + std::strerror(errno) + ").";
+            attempt.whyNoMeans = noRawSocketText(errno);
             return attempt;
         }
     }

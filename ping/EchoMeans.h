@@ -33,6 +33,12 @@ std::string libraryPath();
 std::string helperPath();
 inline constexpr char kHelperName[] = "pingocx-icmp-helper";
 
+// The texts for the user when a means cannot be had.
+std::string helperMissingText(const std::string &helper);
+std::string permissionHintText(const std::string &helper);
+std::string noPingSocketText(int error);
+std::string noRawSocketText(int error);
+
 // One echo request by the first means that can be had (or only by the one asked for).
 EchoAttempt echoByAnyMeans(uint32_t destination, uint32_t timeoutMs, Means choice);
 

@@ -3,6 +3,7 @@
 #include "Address.h"
 #include "Conversions.h"
 #include "EchoMeans.h"
+#include "EchoRun.h"
 #include "Resolver.h"
 #include "ServerState.h"
 #include "icmp/IpStatus.h"
@@ -17,6 +18,8 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QTimer>
+#include <deque>
+#include <limits>
 
 namespace pingocx {
 
@@ -59,7 +62,30 @@ QVariantMap conversionFailure(ConversionError why, const char *member)
                                                               : QStringLiteral("Type mismatch")));
 }
 
+// At most this many name lookups of StartEchoes runs are under way at once, per control.
+constexpr int kMaxBatchLookups = 8;
+
 } // namespace
+
+struct Ping::Batch
+{
+    QStringList hosts;
+    quint32 timeoutMs = 0;
+    bool resolveNames = false;
+    Means means = Means::Auto;
+    quint32 intervalMs = 10;
+    int remaining = 0;
+    std::deque<int> toLookUp; // indexes waiting for a lookup slot
+    std::unique_ptr<EchoRun> engine;
+    bool noMeansShown = false;
+};
+
+struct Ping::BatchLookup
+{
+    qint32 run = 0;
+    int index = 0;
+    bool settled = false; // its time limit passed: the row has its answer already
+};
 
 Ping::Ping(QWidget *parent)
     : QWidget(parent), m_alive(std::make_shared<bool>(true))
@@ -77,10 +103,16 @@ Ping::Ping(QWidget *parent)
     m_sink = std::make_shared<LookupSink>(this, [this](qint32 id, const LookupResult &r) {
         lookupCompleted(id, r);
     });
+    m_batchSink = std::make_shared<LookupSink>(this, [this](qint32 id, const LookupResult &r) {
+        batchLookupCompleted(id, r);
+    });
 }
 
 Ping::~Ping()
 {
+    // Every run stops before anything of the control goes: no report can arrive after.
+    m_batches.clear();
+    m_batchSink->detach();
     m_sink->detach();
     *m_alive = false;
     for (QEventLoop *loop : std::as_const(m_waits))
@@ -219,6 +251,186 @@ void Ping::lookupCompleted(qint32 id, const LookupResult &result)
     m_lookupDone = true;
     for (QEventLoop *loop : std::as_const(m_waits))
         loop->quit();
+}
+
+qint32 Ping::StartEchoes(const QStringList &hosts)
+{
+    auto batch = std::make_unique<Batch>();
+    batch->hosts = hosts;
+    batch->timeoutMs = m_timeOut < 0 ? 0u : quint32(m_timeOut);
+    batch->resolveNames = m_resolveNames;
+    if (!meansFromName(m_icmpMeans.toStdString(), &batch->means))
+        batch->means = Means::Auto;
+    batch->intervalMs = m_echoInterval < 0 ? 0u : quint32(m_echoInterval);
+    batch->remaining = int(hosts.size());
+    m_lastRun = m_lastRun == std::numeric_limits<qint32>::max() ? 1 : m_lastRun + 1;
+    const qint32 run = m_lastRun;
+    m_batches[run] = std::move(batch);
+    QMetaObject::invokeMethod(this, [this, run] { beginBatch(run); }, Qt::QueuedConnection);
+    return run;
+}
+
+bool Ping::CancelEchoes(qint32 run)
+{
+    if (run == 0) {
+        const bool any = !m_batches.empty();
+        m_batches.clear();
+        return any;
+    }
+    return m_batches.erase(run) > 0;
+}
+
+void Ping::beginBatch(qint32 run)
+{
+    const auto found = m_batches.find(run);
+    if (found == m_batches.end())
+        return;
+    Batch &batch = *found->second;
+    if (batch.hosts.isEmpty()) {
+        m_batches.erase(found);
+        emit EchoesFinished(run);
+        return;
+    }
+    // The same classification as Send: a dotted address is pinged as it stands, anything
+    // else is looked up first.
+    QList<int> direct;
+    for (int i = 0; i < batch.hosts.size(); ++i) {
+        if (startsLikeDottedAddress(batch.hosts.at(i)))
+            direct << i;
+        else
+            batch.toLookUp.push_back(i);
+    }
+    startBatchLookups();
+    const QStringList hosts = batch.hosts;
+    for (int i : std::as_const(direct)) {
+        const auto again = m_batches.find(run);
+        if (again == m_batches.end())
+            return; // cancelled (or the control destroyed) by a handler of a result
+        echoAddress(run, *again->second, i, hosts.at(i));
+        if (DottedIpToAddress(hosts.at(i)) == 0 && !emitResult(run, i, QStringLiteral("Bad IP Address")))
+            return;
+    }
+}
+
+// Starts the echo to the address that Send would ping for this row; an address that is no
+// address is left to the caller (it answers "Bad IP Address").
+void Ping::echoAddress(qint32 run, Batch &batch, int index, const QString &ipAddress)
+{
+    const qint32 address = DottedIpToAddress(ipAddress);
+    if (address == 0)
+        return;
+    if (!batch.engine) {
+        // Called on the run's own thread, never after the run is destroyed (which the
+        // control does before it goes): the report is handed to the control's thread.
+        batch.engine = std::make_unique<EchoRun>(batch.means, batch.intervalMs,
+                                                 [this, run](EchoRunReport report) {
+            QMetaObject::invokeMethod(
+                this, [this, run, report] { batchReport(run, report); }, Qt::QueuedConnection);
+        });
+    }
+    batch.engine->add(uint64_t(index), addressValueToNetwork(address), batch.timeoutMs);
+}
+
+void Ping::startBatchLookups()
+{
+    for (auto &entry : m_batches) {
+        Batch &batch = *entry.second;
+        while (!batch.toLookUp.empty() && m_batchLookupsRunning < kMaxBatchLookups) {
+            const int index = batch.toLookUp.front();
+            batch.toLookUp.pop_front();
+            const QString host = batch.hosts.at(index);
+            quint32 address = 0;
+            const qint32 id = classicInetAddr(host, &address)
+                ? startReverseLookup(m_batchSink, address)
+                : startForwardLookup(m_batchSink, host.toLatin1());
+            if (id == 0) {
+                // Could not start: no completion will come, as with Send.
+                const qint32 run = entry.first;
+                QMetaObject::invokeMethod(
+                    this, [this, run, index] { emitResult(run, index, QStringLiteral("Bad IP Address")); },
+                    Qt::QueuedConnection);
+                continue;
+            }
+            ++m_batchLookupsRunning;
+            m_batchLookups[id] = BatchLookup{entry.first, index, false};
+            QTimer::singleShot(qMax(0, m_lookupTimeLimit), this, [this, id] { batchLookupTimedOut(id); });
+        }
+    }
+}
+
+void Ping::batchLookupTimedOut(qint32 id)
+{
+    const auto it = m_batchLookups.find(id);
+    if (it == m_batchLookups.end() || it->second.settled)
+        return;
+    it->second.settled = true; // it keeps its slot until its thread is done
+    emitResult(it->second.run, it->second.index, QStringLiteral("Bad IP Address"));
+}
+
+void Ping::batchLookupCompleted(qint32 id, const LookupResult &result)
+{
+    const auto it = m_batchLookups.find(id);
+    if (it == m_batchLookups.end())
+        return;
+    const BatchLookup lookup = it->second;
+    m_batchLookups.erase(it);
+    --m_batchLookupsRunning;
+    startBatchLookups();
+    if (lookup.settled)
+        return;
+    const auto batch = m_batches.find(lookup.run);
+    if (batch == m_batches.end())
+        return;
+    const QString ipAddress = result.ok ? dottedText(result.address) : QString();
+    echoAddress(lookup.run, *batch->second, lookup.index, ipAddress);
+    if (DottedIpToAddress(ipAddress) == 0)
+        emitResult(lookup.run, lookup.index, QStringLiteral("Bad IP Address"));
+}
+
+void Ping::batchReport(qint32 run, const EchoRunReport &report)
+{
+    const std::shared_ptr<bool> alive = m_alive;
+    for (const EchoRunReport::Settled &s : report.settled) {
+        const auto batch = m_batches.find(run);
+        if (batch == m_batches.end())
+            return;
+        if (!report.meansUsed.empty())
+            m_lastMeans = QString::fromStdString(report.meansUsed);
+        QVariant result;
+        if (!s.haveMeans) {
+            if (!batch->second->noMeansShown) {
+                batch->second->noMeansShown = true;
+                showMessage(kSocketError + QLatin1Char('\n') + QString::fromStdString(report.whyNoMeans));
+                if (!*alive)
+                    return;
+            }
+        } else if (s.outcome.replied) {
+            result = qint32(s.outcome.rttMs);
+        } else {
+            result = QString::fromStdString(icmp::resultTextForStatus(s.outcome.status));
+        }
+        if (!emitResult(run, int(s.token), result))
+            return;
+    }
+}
+
+bool Ping::emitResult(qint32 run, int index, const QVariant &result)
+{
+    const auto batch = m_batches.find(run);
+    if (batch == m_batches.end())
+        return false;
+    const bool last = --batch->second->remaining <= 0;
+    if (last)
+        m_batches.erase(batch); // its run ends here; nothing of it is used after
+    const std::shared_ptr<bool> alive = m_alive;
+    emit EchoResult(run, index, result);
+    if (!*alive)
+        return false;
+    if (last) {
+        emit EchoesFinished(run);
+        return false;
+    }
+    return *alive && m_batches.count(run) > 0;
 }
 
 void Ping::showMessage(const QString &text)

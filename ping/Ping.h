@@ -10,6 +10,7 @@
 #include <QString>
 #include <QVariant>
 #include <QWidget>
+#include <map>
 #include <memory>
 
 class QEventLoop;
@@ -19,6 +20,7 @@ namespace pingocx {
 
 class LookupSink;
 struct LookupResult;
+struct EchoRunReport;
 
 class Ping final : public QWidget
 {
@@ -48,6 +50,9 @@ class Ping final : public QWidget
     Q_PROPERTY(bool LookupDone READ LookupDone)
     // The longest wait of Send for a name lookup, in ms (30000).
     Q_PROPERTY(qint32 LookupTimeLimit READ LookupTimeLimit WRITE setLookupTimeLimit)
+    // Time between two echo requests of one StartEchoes run, in ms (10; below 0 counts as
+    // 0). The helper program never sends more than one every 2 ms.
+    Q_PROPERTY(qint32 EchoInterval READ EchoInterval WRITE setEchoInterval)
 
 public:
     explicit Ping(QWidget *parent = nullptr);
@@ -74,6 +79,8 @@ public:
     bool LookupDone() const { return m_lookupDone; }
     qint32 LookupTimeLimit() const { return m_lookupTimeLimit; }
     void setLookupTimeLimit(qint32 value) { m_lookupTimeLimit = value; }
+    qint32 EchoInterval() const { return m_echoInterval; }
+    void setEchoInterval(qint32 value) { m_echoInterval = value; }
 
     // One echo request to HostName: the round-trip time in ms (int), a status text
     // (QString), or nothing (an invalid QVariant) after the "Socket Error" message.
@@ -86,6 +93,18 @@ public:
     // the lookup's id, 0 when it could not be started.
     Q_INVOKABLE qint32 WSAAsyncGetHostByNameAlias(qint16 &hWnd, qint16 &wMsg, QString &Host);
     Q_INVOKABLE qint16 AsyncPortNumber() const { return m_portNumber; }
+
+    // Not part of _Ping: one echo request to each host, all of them outstanding together,
+    // without blocking. Each host is treated as Send treats HostName (the same lookups and
+    // checks; with ResolveNames an address is not looked up, since no Alias is kept), with
+    // TimeOut, IcmpMeans and EchoInterval as they are now; the lookups of many names run
+    // side by side, a few at a time. Nothing of the control's _Ping state changes. Returns
+    // the run's number (> 0). Every result comes as EchoResult, as it arrives, and then
+    // EchoesFinished, all from the event loop (never before this call has returned).
+    Q_INVOKABLE qint32 StartEchoes(const QStringList &hosts);
+    // Ends a run (0: every run) at once: none of its signals come any more. False when no
+    // such run was going on.
+    Q_INVOKABLE bool CancelEchoes(qint32 run);
 
     // Call by dispatch identifier. flags: 1 method, 2 property get, 4 property put.
     // Returns {"hr": HRESULT (0 = S_OK), "value": the result, "error": text on failure}.
@@ -110,6 +129,13 @@ signals:
     // otherwise the control shows a modal QMessageBox.
     void MessageBoxRequested(const QString &text, const QString &caption);
 
+    // A result of a StartEchoes run: index is the host's position in the list, result
+    // what Send would answer for it (ms as int, a status text, or nothing after the
+    // "Socket Error" message, which a run shows at most once).
+    void EchoResult(qint32 run, qint32 index, const QVariant &result);
+    // The last result of the run has come.
+    void EchoesFinished(qint32 run);
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
 
@@ -120,6 +146,17 @@ private:
     bool waitForLookup();
     void showMessage(const QString &text);
     int twipsToPixels(int twips, bool horizontal) const;
+
+    struct Batch;
+    struct BatchLookup;
+    void beginBatch(qint32 run);
+    void echoAddress(qint32 run, Batch &batch, int index, const QString &ipAddress);
+    void startBatchLookups();
+    void batchLookupCompleted(qint32 id, const LookupResult &result);
+    void batchLookupTimedOut(qint32 id);
+    void batchReport(qint32 run, const EchoRunReport &report);
+    // Emits one result; false when the run (or the control) is gone afterwards.
+    bool emitResult(qint32 run, int index, const QVariant &result);
 
     QPushButton *m_command1 = nullptr;
 
@@ -137,6 +174,13 @@ private:
     QString m_lastMeans;
     qint32 m_lookupTimeLimit = 30000;
     QString m_lastError;
+
+    qint32 m_echoInterval = 10;
+    qint32 m_lastRun = 0;
+    std::map<qint32, std::unique_ptr<Batch>> m_batches;
+    std::map<qint32, BatchLookup> m_batchLookups; // by lookup id
+    int m_batchLookupsRunning = 0;
+    std::shared_ptr<LookupSink> m_batchSink;
 
     std::shared_ptr<LookupSink> m_sink;
     std::shared_ptr<bool> m_alive;

@@ -67,4 +67,44 @@ bool pingRow(IGrid &grid, int row, const Hooks &hooks)
     return true;
 }
 
+Run Run::list(const IGrid &grid)
+{
+    Run run;
+    for (int row = 1; row < grid.Rows(); ++row)
+        run.m_targets.append({row, grid.hasCell(row, ColAddress) ? grid.TextMatrix(row, ColAddress) : QString()});
+    run.m_answered = QList<bool>(run.m_targets.size(), false);
+    return run;
+}
+
+Run Run::selected(const IGrid &grid, int row)
+{
+    Run run;
+    run.m_selected = true;
+    if (row >= 1 && row < grid.Rows() && grid.hasCell(row, ColAddress))
+        run.m_targets.append({row, grid.TextMatrix(row, ColAddress)});
+    run.m_answered = QList<bool>(run.m_targets.size(), false);
+    return run;
+}
+
+QStringList Run::hosts() const
+{
+    QStringList hosts;
+    for (const Target &t : m_targets)
+        hosts << Module1::HostPart(t.address);
+    return hosts;
+}
+
+QString Run::answer(IGrid &grid, int index, const QVariant &result)
+{
+    if (index < 0 || index >= m_targets.size() || m_answered.at(index))
+        return QString();
+    m_answered[index] = true;
+    ++m_done;
+    const Target &t = m_targets.at(index);
+    if (grid.hasCell(t.row, ColPing) && grid.TextMatrix(t.row, ColAddress) == t.address)
+        grid.setTextMatrix(t.row, ColPing, resultText(result));
+    return m_selected ? SelectedStatusPrefix + percentText(t.row, grid.Rows())
+                      : ListStatusPrefix + percentText(m_done, grid.Rows());
+}
+
 } // namespace tarvex::ServerPing

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <functional>
 #include <optional>
@@ -47,6 +49,40 @@ bool pingList(IGrid &grid, const Hooks &hooks);
 // Pings the one row given, with the singular progress text. A row that is not a
 // server row pings nothing.
 bool pingRow(IGrid &grid, int row, const Hooks &hooks);
+
+// One ping of many rows at once, all answers awaited together: which row each host came
+// from and what its address cell held, and the progress as answers come in any order.
+class Run
+{
+public:
+    // Rows 1 to the last row the grid has now (the list ping), or the one server row given
+    // (the selected ping; nothing for a row that is no server row).
+    static Run list(const IGrid &grid);
+    static Run selected(const IGrid &grid, int row);
+
+    // The hosts to ping, in row order: each address cut at its first ":".
+    QStringList hosts() const;
+    bool isEmpty() const { return m_targets.isEmpty(); }
+    bool finished() const { return m_done >= m_targets.size(); }
+
+    // The answer for hosts()[index]: written into its row's "Ping" cell only while that row
+    // still holds the address that was pinged (a refresh may have refilled it). Returns the
+    // progress text to show: "Pinging Servers - N%" with N = answers so far / Rows, or for
+    // the selected ping "Pinging Server - N%" with N = its row / Rows. Empty for an index
+    // that is not awaited (out of range, or answered already).
+    QString answer(IGrid &grid, int index, const QVariant &result);
+
+private:
+    struct Target
+    {
+        int row;
+        QString address;
+    };
+    QList<Target> m_targets;
+    QList<bool> m_answered;
+    int m_done = 0;
+    bool m_selected = false;
+};
 
 } // namespace ServerPing
 } // namespace tarvex

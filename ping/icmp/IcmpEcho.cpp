@@ -185,6 +185,26 @@ bool inspectErrorQueueMessage(const msghdr &msg, std::size_t dataLen, uint16_t s
     return false;
 }
 
+void prepareIcmpSocket(int fd, SocketKind kind)
+{
+    if (kind == SocketKind::Raw) {
+        installRawFilter(fd);
+    } else {
+        // Without IP_RECVERR a ping socket silently loses the ICMP errors of its requests.
+        const int on = 1;
+        (void)setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on);
+    }
+}
+
+void buildEchoRequest(unsigned char *packet, uint16_t idNet, uint16_t seqNet)
+{
+    EchoHeader header{kEchoRequestType, 0, 0, idNet, seqNet};
+    std::memcpy(packet, &header, sizeof header);
+    std::memcpy(packet + kIcmpHeaderSize, kEchoPayload, kEchoPayloadSize);
+    header.checksum = internetChecksum(packet, kEchoPacketSize);
+    std::memcpy(packet, &header, sizeof header);
+}
+
 int openIcmpSocket(SocketKind kind)
 {
     const int type = kind == SocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
@@ -197,20 +217,9 @@ EchoOutcome sendEcho(int fd, SocketKind kind, uint32_t destination, uint32_t tim
     if (fd < 0)
         return failed(IP_SUCCESS);
 
-    if (kind == SocketKind::Raw) {
-        installRawFilter(fd);
-    } else {
-        // Without IP_RECVERR a ping socket silently loses the ICMP errors of its requests.
-        const int on = 1;
-        (void)setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on);
-    }
-
-    unsigned char packet[kIcmpHeaderSize + kEchoPayloadSize];
-    EchoHeader header{kEchoRequestType, 0, 0, htons(identifier), htons(sequence)};
-    std::memcpy(packet, &header, sizeof header);
-    std::memcpy(packet + kIcmpHeaderSize, kEchoPayload, kEchoPayloadSize);
-    header.checksum = internetChecksum(packet, sizeof packet);
-    std::memcpy(packet, &header, sizeof header);
+    prepareIcmpSocket(fd, kind);
+    unsigned char packet[kEchoPacketSize];
+    buildEchoRequest(packet, htons(identifier), htons(sequence));
 
     sockaddr_in to{};
     to.sin_family = AF_INET;

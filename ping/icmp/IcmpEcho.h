@@ -33,6 +33,16 @@ struct EchoOutcome
 // Opens a socket of that kind (close-on-exec); -1 with errno set when not allowed.
 int openIcmpSocket(SocketKind kind);
 
+// An echo request as sent: the 8-byte ICMP header, then the payload.
+inline constexpr std::size_t kEchoPacketSize = 8 + kEchoPayloadSize;
+
+// Sets a fresh socket up for echo requests: a raw socket keeps only the ICMP types that can
+// answer one; a ping socket reports ICMP errors on its error queue.
+void prepareIcmpSocket(int fd, SocketKind kind);
+// Writes an echo request with that identifier and sequence (network byte order), payload
+// and checksum into packet (kEchoPacketSize bytes).
+void buildEchoRequest(unsigned char *packet, uint16_t idNet, uint16_t seqNet);
+
 // Sends one echo request to destination (IPv4, network byte order) over fd and waits at
 // most timeoutMs in total for the matching reply or error report, whatever else arrives.
 // identifier is used on raw sockets only (a ping socket's identifier is its port).

@@ -3,12 +3,15 @@
 // only by its program identifier, sends one echo per host given, and prints one line each:
 //   RESULT <host> <int|text|nothing> <value> <elapsed ms> <means> <IPAddress> <Alias>
 // A message the control asks to show is printed as "BOX <text with | for line breaks>".
-// Options: --means <""|datagram|raw|helper>, --timeout <ms>, --resolve.
+// Options: --means <""|datagram|raw|helper>, --timeout <ms>, --resolve, --batch (all hosts
+// at once through StartEchoes; the RESULT lines then come as the answers do, with the
+// time since the start and "-" for IPAddress and Alias).
 
 #include "hosting/ControlLoader.h"
 #include "hosting/ControlServer.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QWidget>
 #include <cstdio>
@@ -24,6 +27,7 @@ int main(int argc, char *argv[])
     QString means;
     int timeout = 1000;
     bool resolve = false;
+    bool batch = false;
     QStringList hosts;
     const QStringList args = app.arguments().mid(1);
     for (int i = 0; i < args.size(); ++i) {
@@ -33,6 +37,8 @@ int main(int argc, char *argv[])
             timeout = args[++i].toInt();
         else if (args[i] == QLatin1String("--resolve"))
             resolve = true;
+        else if (args[i] == QLatin1String("--batch"))
+            batch = true;
         else
             hosts << args[i];
     }
@@ -54,6 +60,38 @@ int main(int argc, char *argv[])
         || !hosting::setProperty(ping, "IcmpMeans", means, &error)) {
         std::printf("SETERROR %s\n", qPrintable(error));
         return 2;
+    }
+    if (batch) {
+        QElapsedTimer clock;
+        clock.start();
+        bool finished = false;
+        QString error;
+        const bool bound = hosting::bindEchoSignals(
+            ping,
+            [&](qint32, qint32 index, const QVariant &value) {
+                const char *kind = !value.isValid() ? "nothing"
+                    : value.metaType().id() == QMetaType::Int ? "int" : "text";
+                QString text = value.toString();
+                std::printf("RESULT %s %s %s %lld %s - -\n", qPrintable(hosts.value(index)), kind,
+                            qPrintable(text.isEmpty() ? QStringLiteral("-") : text.replace(' ', '_')),
+                            static_cast<long long>(clock.elapsed()),
+                            qPrintable(hosting::property(ping, "LastMeans").value.toString()));
+                std::fflush(stdout);
+            },
+            [&](qint32) { finished = true; }, &error);
+        if (!bound) {
+            std::printf("CALLERROR %s\n", qPrintable(error));
+            return 2;
+        }
+        const hosting::Invoked started = hosting::call(ping, "StartEchoes", {hosts});
+        if (!started.ok) {
+            std::printf("CALLERROR %s\n", qPrintable(started.error));
+            return 2;
+        }
+        while (!finished && clock.elapsed() < 60000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        delete ping;
+        return finished ? 0 : 3;
     }
     for (const QString &host : std::as_const(hosts)) {
         hosting::setProperty(ping, "HostName", host);

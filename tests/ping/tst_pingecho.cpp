@@ -148,10 +148,12 @@ bool helperHasCapability(const QString &helper)
 class Responder
 {
 public:
-    bool start(int delayMs)
+    bool start(int delayMs, const QStringList &only = {})
     {
-        const QStringList args{binDir() + QStringLiteral("/tarvex-icmp-responder"), QStringLiteral("--delay"),
-                               QString::number(delayMs), QStringLiteral("--seconds"), QStringLiteral("60")};
+        QStringList args{binDir() + QStringLiteral("/tarvex-icmp-responder"), QStringLiteral("--delay"),
+                         QString::number(delayMs), QStringLiteral("--seconds"), QStringLiteral("60")};
+        for (const QString &address : only)
+            args << QStringLiteral("--only") << address;
         // Real-time priority: the emulated host answers on time even while the machine is
         // busy (it sleeps all but microseconds of its life). Without it where refused.
         m_process.start(QStringLiteral("chrt"), QStringList{QStringLiteral("--fifo"), QStringLiteral("10")} + args);
@@ -248,6 +250,11 @@ private slots:
     void unprivilegedUserPingsThroughTheHelper();
     void unprivilegedUserPrefersPingSockets();
     void helperWithoutCapabilityIsASocketError();
+
+    void manyHostsAtOnce_data();
+    void manyHostsAtOnce();
+    void helperRefusesAllButEchoRequests();
+    void helperKeepsItsRateAndEndsWithItsPipe();
 
     void names_data();
     void names();
@@ -507,6 +514,142 @@ void tst_PingEcho::helperWithoutCapabilityIsASocketError()
                  && boxes.first().contains(QStringLiteral("setcap cap_net_raw+ep ") + helper),
              qPrintable(boxes.first()));
     QCOMPARE(run.result(QStringLiteral("127.0.0.1")).value(2), QStringLiteral("nothing"));
+}
+
+void tst_PingEcho::manyHostsAtOnce_data()
+{
+    QTest::addColumn<QString>("means");
+    for (const char *means : {"datagram", "raw", "helper"})
+        QTest::newRow(means) << QString::fromLatin1(means);
+}
+
+// One run of mixed hosts: each answer lands at its own index, all of them awaited together.
+void tst_PingEcho::manyHostsAtOnce()
+{
+    requireNames();
+    QFETCH(QString, means);
+    g_routerErrors.take(1);
+    QVERIFY(writeSysctl(QStringLiteral("net.ipv4.icmp_echo_ignore_all"), QStringLiteral("1")));
+    Responder now, slow;
+    QVERIFY(now.start(0, {QStringLiteral("127.0.0.1")}));
+    QVERIFY(slow.start(47, {QStringLiteral("127.0.0.47")}));
+    const auto ping = createPing();
+    QVERIFY(ping);
+    QVERIFY(set(ping.get(), "IcmpMeans", means));
+    QVERIFY(set(ping.get(), "TimeOut", 600));
+    QVERIFY(set(ping.get(), "HostName", QStringLiteral("kept")));
+    struct Host { const char *host; QVariant expected; }; // an int: ms near it
+    const QVariant timedOut = QStringLiteral("Timed Out"), bad = QStringLiteral("Bad IP Address");
+    const Host hosts[] = {
+        {"127.0.0.1", 0}, {"127.0.0.47", 47}, {"127.0.0.2", timedOut}, {"127.0.0.3", timedOut},
+        {"198.51.100.1", QStringLiteral("Destination Net Unreachable")},
+        {"203.0.113.65", QStringLiteral("Bad Destination")},
+        {"203.0.113.129", QStringLiteral("Failed, Error: 11003")},
+        {"no-such-host.tarvex.test", bad}, {"1.2.3.4.5", bad}, {"localhost", 0},
+        {"alias.tarvex.test", timedOut}, {"127.0.0.4", timedOut},
+    };
+    QStringList list;
+    for (const Host &h : hosts)
+        list << QLatin1String(h.host);
+    const QMetaObject *mo = ping->metaObject();
+    QSignalSpy results(ping.get(), mo->method(mo->indexOfSignal("EchoResult(qint32,qint32,QVariant)")));
+    QSignalSpy finished(ping.get(), mo->method(mo->indexOfSignal("EchoesFinished(qint32)")));
+    QElapsedTimer clock;
+    clock.start();
+    const tarvex::hosting::Invoked started = tarvex::hosting::call(ping.get(), "StartEchoes", {list});
+    QVERIFY2(started.ok && started.value.toInt() > 0, qPrintable(started.error));
+    QVERIFY(results.isEmpty()); // never inside the call
+    QVERIFY(finished.wait(5000));
+    // Four silent hosts one after the other would take 2.4 s.
+    QVERIFY2(clock.elapsed() < 1800, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(results.size(), int(std::size(hosts)));
+    QList<bool> seen(int(std::size(hosts)), false);
+    for (const QList<QVariant> &r : results) {
+        QCOMPARE(r.at(0).toInt(), started.value.toInt());
+        const int i = r.at(1).toInt();
+        QVERIFY(!seen[i]);
+        seen[i] = true;
+        const QVariant result = r.at(2).value<QVariant>();
+        if (hosts[i].expected.metaType().id() == QMetaType::Int) {
+            QVERIFY2(result.metaType().id() == QMetaType::Int, qPrintable(list[i] + ": " + result.toString()));
+            QVERIFY2(qAbs(result.toInt() - hosts[i].expected.toInt()) <= 3, qPrintable(list[i] + ": " + result.toString()));
+        } else {
+            QVERIFY2(result == hosts[i].expected, qPrintable(list[i] + ": " + result.toString()));
+        }
+    }
+    QCOMPARE(get(ping.get(), "LastMeans").toString(), means);
+    QCOMPARE(get(ping.get(), "HostName").toString(), QStringLiteral("kept"));
+    QCOMPARE(get(ping.get(), "IPAddress").toString(), QString());
+}
+
+namespace {
+QByteArray helperLines(QProcess &helper, int lines)
+{
+    QByteArray out;
+    for (int guard = 0; guard < 200 && out.count('\n') < lines; ++guard) {
+        if (!helper.waitForReadyRead(50) && helper.state() == QProcess::NotRunning)
+            break;
+        out += helper.readAll();
+    }
+    return out;
+}
+} // namespace
+
+void tst_PingEcho::helperRefusesAllButEchoRequests()
+{
+    QProcess helper;
+    helper.start(helperPath(), QStringList());
+    QVERIFY(helper.waitForStarted(5000));
+    QCOMPARE(helperLines(helper, 1), QByteArray("ready\n"));
+    const QByteArray requests =
+        "ping 1 127.0.0.1 100\n"               // not an echo request
+        "echo 2 127.0.0.1 100 1\n"             // a field too many
+        "echo x 127.0.0.1 100\n"               // no token
+        "echo 3 224.0.0.1 100\n"               // multicast
+        "echo 4 255.255.255.255 100\n"         // broadcast
+        "echo 5 0.0.0.0 100\n"
+        "echo 6 1.2.3 100\n"                   // short form
+        "echo 7 127.0.0.01 100\n"              // octal-looking part
+        "echo 8 127.0.0.1 -1\n"
+        "echo 9 127.0.0.1 2147483648\n"
+        "echo 10 127.0.0.1 " + QByteArray(100, '1') + "\n" // far too long a line
+        "echo 11 127.0.0.1 500\n";             // the one good request
+    helper.write(requests);
+    const QByteArray out = helperLines(helper, 12);
+    QCOMPARE(out.split('\n').mid(0, 11),
+             (QList<QByteArray>{"- refused request", "- refused request", "- refused request",
+                                "3 refused address", "4 refused address", "5 refused address",
+                                "6 refused address", "7 refused address", "8 refused timeout",
+                                "9 refused timeout", "- refused request"}));
+    QVERIFY2(out.split('\n').value(11).startsWith("11 R 1 0 "), out.constData());
+    helper.closeWriteChannel();
+    QVERIFY(helper.waitForFinished(2000));
+}
+
+void tst_PingEcho::helperKeepsItsRateAndEndsWithItsPipe()
+{
+    QProcess helper;
+    helper.start(helperPath(), QStringList());
+    QVERIFY(helper.waitForStarted(5000));
+    QCOMPARE(helperLines(helper, 1), QByteArray("ready\n"));
+    // 50 requests at once to a host that answers at once: the answers come no faster than
+    // one every 2 ms.
+    QByteArray requests;
+    for (int i = 1; i <= 50; ++i)
+        requests += "echo " + QByteArray::number(i) + " 127.0.0.1 1000\n";
+    QElapsedTimer clock;
+    clock.start();
+    helper.write(requests);
+    const QByteArray out = helperLines(helper, 50);
+    const qint64 elapsed = clock.elapsed();
+    QCOMPARE(out.count('\n'), 50);
+    QCOMPARE(out.count(" R 1 0 "), 50);
+    QVERIFY2(elapsed >= 49 * 2, qPrintable(QString::number(elapsed)));
+    // Outstanding requests do not keep it: its input closed, it ends.
+    helper.write("echo 99 192.0.2.200 60000\n");
+    helper.closeWriteChannel();
+    QVERIFY(helper.waitForFinished(2000));
+    QCOMPARE(helper.exitCode(), 0);
 }
 
 void tst_PingEcho::names_data()

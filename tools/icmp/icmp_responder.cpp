@@ -3,11 +3,13 @@
 // answers are turned off with net.ipv4.icmp_echo_ignore_all=1).
 //
 // Usage: tarvex-icmp-responder --delay <ms> [--seconds <lifetime, default 120>]
+//                              [--only <a.b.c.d>]...   (answer only requests to these)
 // Prints "ready" once listening. Ends when standard input closes (its parent went away),
 // after its lifetime, or after 100000 answers: it never runs unbounded.
 
 #include "ping/icmp/Checksum.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -21,6 +23,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -71,13 +74,20 @@ int main(int argc, char **argv)
 {
     long delayMs = -1;
     long lifetime = 120;
+    std::vector<in_addr_t> only;
+    bool badAddress = false;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--delay") == 0)
+        if (std::strcmp(argv[i], "--delay") == 0) {
             delayMs = std::strtol(argv[i + 1], nullptr, 10);
-        else if (std::strcmp(argv[i], "--seconds") == 0)
+        } else if (std::strcmp(argv[i], "--seconds") == 0) {
             lifetime = std::strtol(argv[i + 1], nullptr, 10);
+        } else if (std::strcmp(argv[i], "--only") == 0) {
+            in_addr a{};
+            badAddress |= inet_pton(AF_INET, argv[i + 1], &a) != 1;
+            only.push_back(a.s_addr);
+        }
     }
-    if (delayMs < 0 || delayMs > 60000 || lifetime <= 0 || lifetime > 3600) {
+    if (delayMs < 0 || delayMs > 60000 || lifetime <= 0 || lifetime > 3600 || badAddress) {
         std::fputs("usage: tarvex-icmp-responder --delay <0..60000 ms> [--seconds <1..3600>]\n", stderr);
         return 2;
     }
@@ -125,6 +135,8 @@ int main(int argc, char **argv)
         std::memcpy(&ip, buf, sizeof ip);
         const std::size_t ihl = std::size_t(ip.ihl) * 4;
         if (std::size_t(n) < ihl + 8 || buf[ihl] != 8 /* echo request */)
+            continue;
+        if (!only.empty() && std::find(only.begin(), only.end(), ip.daddr) == only.end())
             continue;
         Pending p;
         p.due = Clock::now() + std::chrono::milliseconds(delayMs);
