@@ -42,7 +42,8 @@ QLabel *label(QWidget *parent, const char *name, const QString &text = QString()
 } // namespace
 
 frmAbout::frmAbout(QWidget *parent)
-    : QDialog(parent), m_registry(&about::systemRegistry())
+    : QDialog(parent),
+      m_registry(&about::systemRegistry())
 {
     setObjectName(QStringLiteral("frmAbout"));
     buildLayout();
@@ -125,23 +126,17 @@ void frmAbout::Form_Load()
     lblDisclaimer->setText(disclaimerText());
 }
 
-void frmAbout::cmdOK_Click()
-{
-    close();
-}
+void frmAbout::cmdOK_Click() { close(); }
 
-void frmAbout::cmdSysInfo_Click()
-{
-    StartSysInfo();
-}
+void frmAbout::cmdSysInfo_Click() { StartSysInfo(); }
 
 void frmAbout::setRegistry(about::Registry *registry)
 {
     m_registry = registry ? registry : &about::systemRegistry();
 }
 
-bool frmAbout::GetKeyValue(std::uint32_t KeyRoot, const QString &KeyName,
-                           const QString &SubKeyRef, QString &KeyVal)
+bool frmAbout::GetKeyValue(std::uint32_t KeyRoot, const QString &KeyName, const QString &SubKeyRef,
+                           QString &KeyVal)
 {
     return about::GetKeyValue(*m_registry, KeyRoot, KeyName, SubKeyRef, KeyVal);
 }

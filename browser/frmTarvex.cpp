@@ -67,9 +67,11 @@ void frmTarvex::buildLayout()
         b->setAutoDefault(false);
         return b;
     };
-    cmdRefresh = button("cmdRefresh", QStringLiteral("&Refresh List"), twipsRect(60, 3840, 1065, 345));
+    cmdRefresh =
+        button("cmdRefresh", QStringLiteral("&Refresh List"), twipsRect(60, 3840, 1065, 345));
     cmdPing = button("cmdPing", QStringLiteral("&Ping List"), twipsRect(1200, 3840, 1065, 345));
-    Command1 = button("Command1", QStringLiteral("&Add Server to List"), twipsRect(2340, 3840, 1590, 345));
+    Command1 =
+        button("Command1", QStringLiteral("&Add Server to List"), twipsRect(2340, 3840, 1590, 345));
     cmdPingSelect = button("cmdPingSelect", QStringLiteral("Ping Selected &Server"),
                            twipsRect(4005, 3840, 1770, 345));
     cmdMoreInfo = button("cmdMoreInfo", QStringLiteral("&More Server Info"),
@@ -150,8 +152,10 @@ void frmTarvex::wireHandlers()
 
 void frmTarvex::Form_Load()
 {
-    setWindowTitle(QStringLiteral("Tarvex %1.%2").arg(TARVEX_VERSION_MAJOR).arg(TARVEX_VERSION_MINOR));
-    m_quakeLocation = Settings::GetSetting(Settings::DataSection, Settings::KeyQuakeLocation, QString());
+    setWindowTitle(
+        QStringLiteral("Tarvex %1.%2").arg(TARVEX_VERSION_MAJOR).arg(TARVEX_VERSION_MINOR));
+    m_quakeLocation =
+        Settings::GetSetting(Settings::DataSection, Settings::KeyQuakeLocation, QString());
     mnuPingStartup->setChecked(
         Settings::GetBoolSetting(Settings::DataSection, Settings::KeyPingOnStartup, true));
     mnuCloseStartup->setChecked(
@@ -244,9 +248,10 @@ void frmTarvex::ParseList()
         b->setEnabled(true);
     setStatus(RefreshedText);
     if (list.cut) {
-        ui::messageBox(this, tr("The server list page held more than %1 rows and was cut: "
-                                "only the first %1 are listed.")
-                                 .arg(ServerList::MaxRows),
+        ui::messageBox(this,
+                       tr("The server list page held more than %1 rows and was cut: "
+                          "only the first %1 are listed.")
+                           .arg(ServerList::MaxRows),
                        ui::MsgIcon::Warning);
         if (Program::endRequested())
             return;
@@ -258,25 +263,21 @@ void frmTarvex::ParseList()
 void frmTarvex::storeOption(QAction *entry, const QString &key)
 {
     entry->setChecked(!entry->isChecked());
-    if (!Settings::SaveSetting(Settings::DataSection, key, Settings::boolToText(entry->isChecked())))
-        ui::messageBox(this, tr("The option could not be saved: the settings file is not writable."),
+    if (!Settings::SaveSetting(Settings::DataSection, key,
+                               Settings::boolToText(entry->isChecked())))
+        ui::messageBox(this,
+                       tr("The option could not be saved: the settings file is not writable."),
                        ui::MsgIcon::Warning);
 }
 
-void frmTarvex::mnuPingStartup_Click()
-{
-    storeOption(mnuPingStartup, Settings::KeyPingOnStartup);
-}
+void frmTarvex::mnuPingStartup_Click() { storeOption(mnuPingStartup, Settings::KeyPingOnStartup); }
 
 void frmTarvex::mnuCloseStartup_Click()
 {
     storeOption(mnuCloseStartup, Settings::KeyCloseOnStartup);
 }
 
-void frmTarvex::mnuExit_Click()
-{
-    close();
-}
+void frmTarvex::mnuExit_Click() { close(); }
 
 void frmTarvex::closeEvent(QCloseEvent *event)
 {

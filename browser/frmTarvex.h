@@ -28,7 +28,7 @@ struct ListedServer;
 namespace status {
 class StatusEngine;
 struct ServerStatus;
-}
+} // namespace status
 
 // The main window: the server list, its commands and the program's settings. The
 // program starts by running Form_Load and ends when this window closes.
@@ -153,9 +153,9 @@ private:
     void startGame(const QString &location, const QString &address);
 
     // --- pinging ---
-    QObject *Ping1 = nullptr;     // the window's Ping control, created by its identifier
-    QString m_pingControlError;   // why it could not be created, when it could not
-    bool pingControlReady();      // says why not, once per command, when it is missing
+    QObject *Ping1 = nullptr; // the window's Ping control, created by its identifier
+    QString m_pingControlError; // why it could not be created, when it could not
+    bool pingControlReady(); // says why not, once per command, when it is missing
     // The pings under way, by the control's run number; m_listPing is the list ping's.
     std::map<qint32, ServerPing::Run> m_pingRuns;
     qint32 m_listPing = 0;

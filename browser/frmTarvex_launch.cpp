@@ -32,18 +32,18 @@ const QStringList LocateFilters = {
 
 void frmTarvex::mnuDirectory_Click()
 {
-    const ui::Answer chosen = ui::openFileDialog(this, QStringLiteral("Find Quake2"),
-                                                 m_dialogFileName, LocateFilters);
+    const ui::Answer chosen =
+        ui::openFileDialog(this, QStringLiteral("Find Quake2"), m_dialogFileName, LocateFilters);
     if (!chosen)
         return; // cancelled: the previous location stays, nothing is stored
     m_dialogFileName = *chosen;
 
     const std::optional<QString> location = Module1::ShortPathOf(*chosen);
     if (!location) {
-        ui::messageBox(this,
-                       QStringLiteral("File not found: %1\nThe game's location was not changed.")
-                                 .arg(*chosen),
-                       ui::MsgIcon::Critical);
+        ui::messageBox(
+            this,
+            QStringLiteral("File not found: %1\nThe game's location was not changed.").arg(*chosen),
+            ui::MsgIcon::Critical);
         return;
     }
     const QString notRegular = GameLaunch::notRegularFileMessage(*location);
@@ -86,8 +86,8 @@ void frmTarvex::Grid1_DblClick()
     if (!Module1::IsPlainAddress(address)) {
         ui::messageBox(this,
                        tr("The address \"%1\" is not a host name or IP address with an "
-                                "optional \":port\", so the game was not started.")
-                                 .arg(address),
+                          "optional \":port\", so the game was not started.")
+                           .arg(address),
                        ui::MsgIcon::Warning);
         return;
     }
@@ -109,8 +109,8 @@ void frmTarvex::Grid1_DblClick()
 
 void frmTarvex::startGame(const QString &location, const QString &address)
 {
-    const GameLaunch::Launch launch = GameLaunch::plan(
-        location, address, QStandardPaths::findExecutable(QStringLiteral("wine")));
+    const GameLaunch::Launch launch =
+        GameLaunch::plan(location, address, QStandardPaths::findExecutable(QStringLiteral("wine")));
     if (!launch.error.isEmpty()) {
         ui::messageBox(this, launch.error, ui::MsgIcon::Critical);
         return;
@@ -128,8 +128,8 @@ void frmTarvex::startGame(const QString &location, const QString &address)
     game.setWorkingDirectory(launch.folder);
     qint64 pid = 0;
     if (!game.startDetached(&pid)) {
-        QString text = tr("The game could not be started: %1\n%2")
-                           .arg(game.errorString(), game.program());
+        QString text =
+            tr("The game could not be started: %1\n%2").arg(game.errorString(), game.program());
         if (launch.wineMissing)
             text += tr("\nIt is a Windows program: install wine to run it.");
         ui::messageBox(this, text, ui::MsgIcon::Critical);

@@ -40,13 +40,16 @@ bool frmTarvex::createPingControl(const hosting::SearchPath &search)
         return false;
     }
     // The control's own messages ("Socket Error") are the window's modal boxes.
-    hosting::routeMessageBoxes(created.control, [this](const QString &text, const QString &caption) {
-        ui::messageBox(this, text, ui::MsgIcon::None, caption);
-    });
+    hosting::routeMessageBoxes(created.control,
+                               [this](const QString &text, const QString &caption) {
+                                   ui::messageBox(this, text, ui::MsgIcon::None, caption);
+                               });
     // Answers of the pings come as signals of the control, bound by name.
     if (!hosting::bindEchoSignals(
             created.control,
-            [this](qint32 run, qint32 index, const QVariant &result) { pingAnswered(run, index, result); },
+            [this](qint32 run, qint32 index, const QVariant &result) {
+                pingAnswered(run, index, result);
+            },
             [this](qint32 run) { pingFinished(run); }, &error)) {
         delete created.control;
         m_pingControlError = tr("It cannot report its answers: %1").arg(error);
@@ -63,10 +66,11 @@ bool frmTarvex::pingControlReady()
 {
     if (Ping1)
         return true;
-    ui::messageBox(this,
-                   tr("Pinging is not available: the Ping control \"%1\" could not be created.\n\n%2")
-                       .arg(PingProgId, m_pingControlError),
-                   ui::MsgIcon::Warning);
+    ui::messageBox(
+        this,
+        tr("Pinging is not available: the Ping control \"%1\" could not be created.\n\n%2")
+            .arg(PingProgId, m_pingControlError),
+        ui::MsgIcon::Warning);
     return false;
 }
 
@@ -79,7 +83,8 @@ void frmTarvex::startPingRun(ServerPing::Run run, bool list)
     }
     const hosting::Invoked started = hosting::call(Ping1, "StartEchoes", {run.hosts()});
     if (!started.ok || started.value.toInt() <= 0) {
-        ui::messageBox(this, tr("Pinging could not start: %1").arg(started.error), ui::MsgIcon::Warning);
+        ui::messageBox(this, tr("Pinging could not start: %1").arg(started.error),
+                       ui::MsgIcon::Warning);
         return;
     }
     const qint32 id = started.value.toInt();
@@ -128,10 +133,7 @@ void frmTarvex::Ping()
     startPingRun(ServerPing::Run::list(*Grid1), true);
 }
 
-void frmTarvex::cmdPing_Click()
-{
-    Ping();
-}
+void frmTarvex::cmdPing_Click() { Ping(); }
 
 void frmTarvex::cmdPingSelect_Click()
 {

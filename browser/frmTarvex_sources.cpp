@@ -26,10 +26,7 @@ namespace {
 constexpr qint64 ProgressEveryMs = 100;
 }
 
-bool frmTarvex::statusRefreshRunning() const
-{
-    return m_status && m_status->isRunning();
-}
+bool frmTarvex::statusRefreshRunning() const { return m_status && m_status->isRunning(); }
 
 void frmTarvex::cancelStatusRefresh()
 {
@@ -64,8 +61,9 @@ void frmTarvex::refreshFromSources(const QList<sources::SourceEntry> &entries)
     setStatus(QStringLiteral("Parsing Data, Please Wait..."));
 
     if (!anyOk) {
-        const QString why = errors.isEmpty() ? QStringLiteral("No server list source is switched on.")
-                                             : errors.join(QStringLiteral("; "));
+        const QString why = errors.isEmpty()
+            ? QStringLiteral("No server list source is switched on.")
+            : errors.join(QStringLiteral("; "));
         ui::messageBox(this, ServerList::failureMessage(why));
         if (Program::endRequested())
             return;
@@ -91,9 +89,9 @@ void frmTarvex::refreshFromSources(const QList<sources::SourceEntry> &entries)
     for (QPushButton *b : {cmdRefresh, cmdPing, cmdMoreInfo, Command1, cmdPingSelect})
         b->setEnabled(true);
     // A source that failed is named; the list from the others stands.
-    m_refreshedText = failed.isEmpty()
-        ? RefreshedText
-        : QStringLiteral("Server list refreshed; not reached: %1.").arg(failed.join(QStringLiteral(", ")));
+    m_refreshedText = failed.isEmpty() ? RefreshedText
+                                       : QStringLiteral("Server list refreshed; not reached: %1.")
+                                             .arg(failed.join(QStringLiteral(", ")));
     if (!errors.isEmpty())
         Label1->setToolTip(errors.join(QLatin1Char('\n')));
     setStatus(m_refreshedText);
@@ -116,8 +114,9 @@ void frmTarvex::startStatusRefresh(const QList<sources::ListedServer> &rows)
     }
     if (!m_status) {
         m_status = new status::StatusEngine(this);
-        connect(m_status, &status::StatusEngine::answered, this,
-                [this](int index, const status::ServerStatus &s, int) { statusAnswered(index, s); });
+        connect(
+            m_status, &status::StatusEngine::answered, this,
+            [this](int index, const status::ServerStatus &s, int) { statusAnswered(index, s); });
         connect(m_status, &status::StatusEngine::failed, this,
                 [this](int index, status::StatusEngine::Outcome o) {
                     statusFailed(index, o == status::StatusEngine::Outcome::Down);
@@ -127,7 +126,8 @@ void frmTarvex::startStatusRefresh(const QList<sources::ListedServer> &rows)
             if (done < total && now - m_lastProgressMs < ProgressEveryMs)
                 return;
             m_lastProgressMs = now;
-            setStatus(QStringLiteral("Asking servers: %1 of %2 done (Esc stops)").arg(done).arg(total));
+            setStatus(
+                QStringLiteral("Asking servers: %1 of %2 done (Esc stops)").arg(done).arg(total));
         });
         connect(m_status, &status::StatusEngine::finished, this, &frmTarvex::statusFinished);
     }
@@ -204,7 +204,8 @@ void frmTarvex::mnuSources_Click()
     if (ui::execDialog(dialog) != QDialog::Accepted)
         return;
     if (!sources::saveSources(dialog.entries()))
-        ui::messageBox(this, tr("The sources could not be saved: the settings file is not writable."),
+        ui::messageBox(this,
+                       tr("The sources could not be saved: the settings file is not writable."),
                        ui::MsgIcon::Warning);
 }
 

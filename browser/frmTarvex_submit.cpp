@@ -13,10 +13,10 @@ namespace tarvex {
 void frmTarvex::Command1_Click()
 {
     // A cancelled box still sends the request, with an empty address.
-    const QString addressText = ui::inputBox(this, QStringLiteral("Server IP Address:"),
-                                             QStringLiteral("Server IP Address"),
-                                             QStringLiteral("000.000.000.000"))
-                                    .value_or(QString());
+    const QString addressText =
+        ui::inputBox(this, QStringLiteral("Server IP Address:"),
+                     QStringLiteral("Server IP Address"), QStringLiteral("000.000.000.000"))
+            .value_or(QString());
     if (Program::endRequested())
         return;
     setStatus(QStringLiteral("Getting Server List..."));
@@ -36,14 +36,8 @@ void frmTarvex::Command1_Click()
         setStatus(tr("Server not submitted: %1").arg(sent.error));
 }
 
-void frmTarvex::showAboutSplash()
-{
-    frmAbout::showSplash(m_about, this);
-}
+void frmTarvex::showAboutSplash() { frmAbout::showSplash(m_about, this); }
 
-void frmTarvex::mnuAbout_Click()
-{
-    frmAbout::showModal(m_about, this);
-}
+void frmTarvex::mnuAbout_Click() { frmAbout::showModal(m_about, this); }
 
 } // namespace tarvex

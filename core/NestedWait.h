@@ -14,8 +14,8 @@ class NestedWait final
 {
 public:
     enum class Result {
-        Finished,     // finish() was called
-        TimedOut,     // the time limit passed first
+        Finished, // finish() was called
+        TimedOut, // the time limit passed first
         ProgramEnded, // the program is ending; nothing after the wait may run
     };
 

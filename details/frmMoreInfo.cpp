@@ -40,8 +40,8 @@ constexpr int AlignLeftTop = 0;
 } // namespace
 
 frmMoreInfo::frmMoreInfo(QWidget *owner)
-    : QWidget(owner, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                         | Qt::WindowCloseButtonHint)
+    : QWidget(owner,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("frmMoreInfo"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -120,10 +120,10 @@ frmMoreInfo::LoadResult frmMoreInfo::Form_Load()
     if (!Module1::IsPlainHost(host))
         return fail(Module1::NotPlainHostText);
     if (const auto error = QStatQuery::writeBatchFile(m_folder, host))
-        return fail(QStringLiteral("The query file could not be written:\n%1\n%2")
-                        .arg(QDir::toNativeSeparators(QDir(m_folder).filePath(
-                                 QStatQuery::BatchFileName)),
-                             *error));
+        return fail(
+            QStringLiteral("The query file could not be written:\n%1\n%2")
+                .arg(QDir::toNativeSeparators(QDir(m_folder).filePath(QStatQuery::BatchFileName)),
+                     *error));
 
     QDir::setCurrent(m_folder);
     const QString path = QStatQuery::searchPath(env, m_folder);

@@ -36,7 +36,9 @@ void require(bool condition)
 class StrictGrid final : public IGrid
 {
 public:
-    StrictGrid(int rows, int cols) : m_grid(rows, cols) {}
+    StrictGrid(int rows, int cols)
+        : m_grid(rows, cols)
+    { }
     const GridData &data() const { return m_grid; }
 
     int Rows() const override { return m_grid.Rows(); }
@@ -62,8 +64,16 @@ public:
     void AddItem(const QString &text) override { m_grid.AddItem(text); }
     bool RemoveItem(int index) override { return m_grid.RemoveItem(index); }
     void Sort() override { m_grid.Sort(); }
-    void beginBatch() override { require(!m_inBatch); m_inBatch = true; }
-    void endBatch() override { require(m_inBatch); m_inBatch = false; }
+    void beginBatch() override
+    {
+        require(!m_inBatch);
+        m_inBatch = true;
+    }
+    void endBatch() override
+    {
+        require(m_inBatch);
+        m_inBatch = false;
+    }
 
 private:
     GridData m_grid;
@@ -72,7 +82,7 @@ private:
 
 struct Display
 {
-    QStringList summary;     // row 1 of the summary grid
+    QStringList summary; // row 1 of the summary grid
     QList<QStringList> rows; // the players' grid, rows 1 and on
     QStringList rules;
     bool operator==(const Display &o) const
@@ -219,18 +229,13 @@ void check(const QString &output, int summaryCols, int playerCols)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QString output = QString::fromLatin1(reinterpret_cast<const char *>(data), qsizetype(size));
+    const QString output =
+        QString::fromLatin1(reinterpret_cast<const char *>(data), qsizetype(size));
     // Mostly the details window's grids; narrower and wider ones now and then.
     switch (size % 4) {
-    case 2:
-        check(output, 1, 1);
-        break;
-    case 3:
-        check(output, 9, 5);
-        break;
-    default:
-        check(output, 6, 3);
-        break;
+    case 2: check(output, 1, 1); break;
+    case 3: check(output, 9, 5); break;
+    default: check(output, 6, 3); break;
     }
 
     // QStat's LF line ends and the same lines ended CR LF display alike. The LF form

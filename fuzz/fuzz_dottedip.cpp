@@ -69,7 +69,8 @@ Part plainPart(const std::u16string &part, long long *value)
 void checkText(const QString &text)
 {
     const qint32 got = DottedIpToAddress(text);
-    const std::u16string s(reinterpret_cast<const char16_t *>(text.utf16()), std::size_t(text.size()));
+    const std::u16string s(reinterpret_cast<const char16_t *>(text.utf16()),
+                           std::size_t(text.size()));
     std::vector<std::u16string> parts(1);
     for (char16_t c : s) {
         if (c == u'.')
@@ -89,17 +90,15 @@ void checkText(const QString &text)
             // The part's lowest byte, in two's complement for a negative part.
             expected |= uint32_t(uint64_t(v) & 0xFF) << (8 * i);
             break;
-        case Part::OutOfRange:
-            require(got == 0);
-            return;
+        case Part::OutOfRange: require(got == 0); return;
         case Part::NotPlain: {
             // Other blank characters than the space may be allowed around the number;
             // nothing else is, and a part without a digit is no number.
             bool digit = false;
             for (char16_t c : parts[std::size_t(i)]) {
                 digit = digit || (c >= u'0' && c <= u'9');
-                const bool allowed = (c >= u'0' && c <= u'9') || c == u'+' || c == u'-'
-                    || QChar(c).isSpace();
+                const bool allowed =
+                    (c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || QChar(c).isSpace();
                 if (!allowed)
                     require(got == 0);
             }
@@ -116,8 +115,9 @@ void checkQuad(const uint8_t b[4])
 {
     const QString text = QStringLiteral("%1.%2.%3.%4").arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3]);
     const qint32 value = DottedIpToAddress(text);
-    require(uint32_t(value) == (uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16
-                                | uint32_t(b[3]) << 24));
+    require(
+        uint32_t(value)
+        == (uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24));
     const quint32 network = addressValueToNetwork(value);
     require(std::memcmp(&network, b, 4) == 0);
     require(dottedText(network) == text);
@@ -134,11 +134,10 @@ void checkConversions(const uint8_t *data, size_t size)
     if (size < 1)
         return;
     QVariant value;
-    const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
+    const QString text =
+        QString::fromUtf8(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
     switch (data[0] % 4) {
-    case 0:
-        value = text;
-        break;
+    case 0: value = text; break;
     case 1: {
         qint64 n = 0;
         std::memcpy(&n, data + 1, std::min<size_t>(size - 1, sizeof n));
@@ -151,9 +150,7 @@ void checkConversions(const uint8_t *data, size_t size)
         value = d;
         break;
     }
-    default:
-        value = size > 1 && (data[1] & 1);
-        break;
+    default: value = size > 1 && (data[1] & 1); break;
     }
     ConversionError longError = ConversionError::None;
     ConversionError shortError = ConversionError::None;
@@ -174,7 +171,9 @@ void checkConversions(const uint8_t *data, size_t size)
         require(asText && toLong(QVariant(*asText), &again) == asLong);
         // And the Boolean of a number is whether it is not 0.
         if (value.metaType().id() != QMetaType::QString)
-            require(toBoolean(value, &again) == std::optional<bool>(*asLong != 0
+            require(toBoolean(value, &again)
+                    == std::optional<bool>(
+                        *asLong != 0
                         || (value.metaType().id() == QMetaType::Double && value.toDouble() != 0)));
     }
     // Whatever the value, the address check of its text stands.

@@ -104,15 +104,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     registry.openSucceeds = (data[0] & 7) != 0;
     switch (data[1] % 4) {
     case 0:
-    case 1:
-        registry.queryResult = Registry::ERROR_SUCCESS;
-        break;
-    case 2:
-        registry.queryResult = Registry::ERROR_MORE_DATA;
-        break;
-    default:
-        registry.queryResult = Registry::ERROR_FILE_NOT_FOUND;
-        break;
+    case 1: registry.queryResult = Registry::ERROR_SUCCESS; break;
+    case 2: registry.queryResult = Registry::ERROR_MORE_DATA; break;
+    default: registry.queryResult = Registry::ERROR_FILE_NOT_FOUND; break;
     }
     registry.type = le32(data + 2);
     registry.claimedSize = le32(data + 6);

@@ -63,10 +63,8 @@ bool isKnownStatus(uint32_t status)
     case IP_PARAM_PROBLEM:
     case IP_SOURCE_QUENCH:
     case IP_BAD_DESTINATION:
-    case IP_GENERAL_FAILURE:
-        return true;
-    default:
-        return false;
+    case IP_GENERAL_FAILURE: return true;
+    default: return false;
     }
 }
 
@@ -110,7 +108,8 @@ void checkRaw(const Request &rq, const std::vector<uint8_t> &packet)
     // The same packet carrying another process's identifier (in the reply, or in the
     // request an error report quotes) settles nothing.
     std::vector<uint8_t> foreign = packet;
-    const std::size_t idAt = isReply ? ihl + 4 : ihl + 8 + std::size_t(foreign[ihl + 8] & 0x0F) * 4 + 4;
+    const std::size_t idAt =
+        isReply ? ihl + 4 : ihl + 8 + std::size_t(foreign[ihl + 8] & 0x0F) * 4 + 4;
     foreign[idAt] ^= 0x5A;
     uint32_t otherStatus = 0;
     bool otherReply = false;

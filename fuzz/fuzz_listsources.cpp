@@ -50,12 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     const QByteArray body(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
     switch (data[0] % 4) {
-    case 0:
-        checkList(sources::parseTextList(body), body.size());
-        break;
-    case 1:
-        checkList(sources::parseBinaryList(body), body.size() / 6);
-        break;
+    case 0: checkList(sources::parseTextList(body), body.size()); break;
+    case 1: checkList(sources::parseBinaryList(body), body.size() / 6); break;
     case 2: {
         const QHostAddress master(QStringLiteral("127.0.0.1"));
         if (const auto list = sources::parseMasterReply(body, master, 27900, master, 27900))

@@ -29,10 +29,7 @@ QString hex(int32_t code)
     return QStringLiteral("0x%1").arg(quint32(code), 8, 16, QLatin1Char('0'));
 }
 
-QString libraryBaseName(const QString &progId)
-{
-    return progId.section(QLatin1Char('.'), 0, 0);
-}
+QString libraryBaseName(const QString &progId) { return progId.section(QLatin1Char('.'), 0, 0); }
 
 // The library file of a control library in a folder: lib<Base>.so, else lib<Base>.so.<n...>.
 QString libraryInFolder(const QString &folder, const QString &base)
@@ -67,8 +64,7 @@ QString classIdOf(const QObject *object)
     return index < 0 ? QString() : QString::fromLatin1(mo->classInfo(index).value());
 }
 
-template<typename Fn>
-Fn resolve(QLibrary &library, const char *name)
+template<typename Fn> Fn resolve(QLibrary &library, const char *name)
 {
     return reinterpret_cast<Fn>(library.resolve(name));
 }
@@ -106,7 +102,8 @@ Created createControlFromLibrary(const QString &libraryPath, const QUuid &clsid,
     // The library stays loaded: controls made by it may live as long as the program.
     const auto getClassObject = resolve<DllGetClassObjectFn>(library, "DllGetClassObject");
     if (!getClassObject) {
-        created.error = QStringLiteral("%1: missing entry point DllGetClassObject").arg(libraryPath);
+        created.error =
+            QStringLiteral("%1: missing entry point DllGetClassObject").arg(libraryPath);
         return created;
     }
     void *object = nullptr;
@@ -160,9 +157,11 @@ Created createControl(const QString &progId, QWidget *parent, const SearchPath &
         if (!path.isEmpty() && QFileInfo(path).isRelative())
             path = QFileInfo(search.registryFile).absoluteDir().filePath(path);
         if (clsid.isNull()) {
-            failures << QStringLiteral("registry: no entry for %1 in %2").arg(progId, search.registryFile);
+            failures << QStringLiteral("registry: no entry for %1 in %2")
+                            .arg(progId, search.registryFile);
         } else if (path.isEmpty()) {
-            failures << QStringLiteral("registry: %1 has no library path (CLSID/%2/InprocServer32) in %3")
+            failures << QStringLiteral(
+                            "registry: %1 has no library path (CLSID/%2/InprocServer32) in %3")
                             .arg(progId, registryKeyOf(clsid), search.registryFile);
         } else {
             Created created = createControlFromLibrary(path, clsid, parent);
@@ -183,7 +182,8 @@ Created createControl(const QString &progId, QWidget *parent, const SearchPath &
         }
         const QUuid clsid = classIdFromMetadata(path, progId);
         if (clsid.isNull()) {
-            failures << QStringLiteral("%1: no class table naming %2 in its metadata").arg(path, progId);
+            failures
+                << QStringLiteral("%1: no class table naming %2 in its metadata").arg(path, progId);
             continue;
         }
         Created created = createControlFromLibrary(path, clsid, parent);
@@ -200,7 +200,8 @@ Created createControl(const QString &progId, QWidget *parent, const SearchPath &
     }
 
     Created failed;
-    failed.error = QStringLiteral("Cannot create %1:\n- %2").arg(progId, failures.join(QStringLiteral("\n- ")));
+    failed.error = QStringLiteral("Cannot create %1:\n- %2")
+                       .arg(progId, failures.join(QStringLiteral("\n- ")));
     return failed;
 }
 
@@ -218,13 +219,16 @@ bool runRegistration(const QString &libraryPath, const char *entry, QString *err
     QLibrary library(QFileInfo(libraryPath).absoluteFilePath());
     library.setLoadHints(QLibrary::ResolveAllSymbolsHint);
     if (!library.load())
-        return fail(QStringLiteral("%1: not a loadable library (%2)").arg(libraryPath, library.errorString()));
+        return fail(QStringLiteral("%1: not a loadable library (%2)")
+                        .arg(libraryPath, library.errorString()));
     const auto fn = reinterpret_cast<DllRegisterServerFn>(library.resolve(entry));
     if (!fn)
-        return fail(QStringLiteral("%1: missing entry point %2").arg(libraryPath, QLatin1String(entry)));
+        return fail(
+            QStringLiteral("%1: missing entry point %2").arg(libraryPath, QLatin1String(entry)));
     const int32_t hr = fn();
     if (hr != S_OK)
-        return fail(QStringLiteral("%1: %2 failed (%3)").arg(libraryPath, QLatin1String(entry), hex(hr)));
+        return fail(
+            QStringLiteral("%1: %2 failed (%3)").arg(libraryPath, QLatin1String(entry), hex(hr)));
     if (error)
         error->clear();
     return true;
@@ -254,7 +258,8 @@ bool setProperty(QObject *control, const char *name, const QVariant &value, QStr
     const QMetaObject *mo = control->metaObject();
     const int index = mo->indexOfProperty(name);
     if (index < 0)
-        return fail(QStringLiteral("%1 has no property %2").arg(QLatin1String(mo->className()), QLatin1String(name)));
+        return fail(QStringLiteral("%1 has no property %2")
+                        .arg(QLatin1String(mo->className()), QLatin1String(name)));
     const QMetaProperty prop = mo->property(index);
     if (!prop.isWritable())
         return fail(QStringLiteral("property %1 is read-only").arg(QLatin1String(name)));
@@ -280,7 +285,8 @@ Invoked property(const QObject *control, const char *name)
     const QMetaObject *mo = control->metaObject();
     const int index = mo->indexOfProperty(name);
     if (index < 0) {
-        result.error = QStringLiteral("%1 has no property %2").arg(QLatin1String(mo->className()), QLatin1String(name));
+        result.error = QStringLiteral("%1 has no property %2")
+                           .arg(QLatin1String(mo->className()), QLatin1String(name));
         return result;
     }
     result.value = mo->property(index).read(control);
@@ -311,9 +317,11 @@ Invoked call(QObject *control, const char *method, const QVariantList &args)
         }
     }
     if (!found.isValid()) {
-        result.error = nameSeen
-            ? QStringLiteral("method %1 does not take %2 argument(s)").arg(QLatin1String(method)).arg(args.size())
-            : QStringLiteral("%1 has no method %2").arg(QLatin1String(mo->className()), QLatin1String(method));
+        result.error = nameSeen ? QStringLiteral("method %1 does not take %2 argument(s)")
+                                      .arg(QLatin1String(method))
+                                      .arg(args.size())
+                                : QStringLiteral("%1 has no method %2")
+                                      .arg(QLatin1String(mo->className()), QLatin1String(method));
         return result;
     }
     if (args.size() > kMaxArgs) {
@@ -341,7 +349,8 @@ Invoked call(QObject *control, const char *method, const QVariantList &args)
         }
         if (!type.isValid() || (v.metaType() != type && !v.convert(type))) {
             result.error = QStringLiteral("method %1: argument %2 cannot be converted to %3")
-                               .arg(QLatin1String(method)).arg(i + 1)
+                               .arg(QLatin1String(method))
+                               .arg(i + 1)
                                .arg(QLatin1String(found.parameterTypeName(i)));
             return result;
         }
@@ -398,10 +407,7 @@ bool readProperties(QObject *control, const QVariantMap &bag, QString *error)
     return ok;
 }
 
-Invoked writeProperties(QObject *control)
-{
-    return call(control, "WriteProperties");
-}
+Invoked writeProperties(QObject *control) { return call(control, "WriteProperties"); }
 
 namespace {
 
@@ -410,8 +416,14 @@ class MessageRelay final : public QObject
 {
     Q_OBJECT
 public:
-    MessageRelay(QObject *parent, MessageHandler handler) : QObject(parent), m_handler(std::move(handler)) {}
-    Q_INVOKABLE void relay(const QString &text, const QString &caption) { m_handler(text, caption); }
+    MessageRelay(QObject *parent, MessageHandler handler)
+        : QObject(parent),
+          m_handler(std::move(handler))
+    { }
+    Q_INVOKABLE void relay(const QString &text, const QString &caption)
+    {
+        m_handler(text, caption);
+    }
 
 private:
     MessageHandler m_handler;
@@ -423,10 +435,14 @@ class EchoRelay final : public QObject
     Q_OBJECT
 public:
     EchoRelay(QObject *parent, EchoResultHandler onResult, EchoesFinishedHandler onFinished)
-        : QObject(parent), m_onResult(std::move(onResult)), m_onFinished(std::move(onFinished))
+        : QObject(parent),
+          m_onResult(std::move(onResult)),
+          m_onFinished(std::move(onFinished))
+    { }
+    Q_INVOKABLE void result(qint32 run, qint32 index, const QVariant &value)
     {
+        m_onResult(run, index, value);
     }
-    Q_INVOKABLE void result(qint32 run, qint32 index, const QVariant &value) { m_onResult(run, index, value); }
     Q_INVOKABLE void finished(qint32 run) { m_onFinished(run); }
 
 private:
@@ -435,16 +451,19 @@ private:
 };
 
 // Connects the control's signal (by signature) to the relay's method; false with the reason.
-bool connectByName(QObject *control, const char *signal, QObject *relay, const char *method, QString *why)
+bool connectByName(QObject *control, const char *signal, QObject *relay, const char *method,
+                   QString *why)
 {
     const QMetaObject *mo = control->metaObject();
     const int index = mo->indexOfSignal(QMetaObject::normalizedSignature(signal).constData());
     if (index < 0) {
-        *why = QStringLiteral("%1 has no signal %2").arg(QLatin1String(mo->className()), QLatin1String(signal));
+        *why = QStringLiteral("%1 has no signal %2")
+                   .arg(QLatin1String(mo->className()), QLatin1String(signal));
         return false;
     }
     const QMetaObject *rmo = relay->metaObject();
-    const QMetaMethod target = rmo->method(rmo->indexOfMethod(QMetaObject::normalizedSignature(method).constData()));
+    const QMetaMethod target =
+        rmo->method(rmo->indexOfMethod(QMetaObject::normalizedSignature(method).constData()));
     if (!QObject::connect(control, mo->method(index), relay, target)) {
         *why = QStringLiteral("cannot connect %1").arg(QLatin1String(signal));
         return false;
@@ -462,7 +481,8 @@ bool bindEchoSignals(QObject *control, EchoResultHandler onResult, EchoesFinishe
         why = QStringLiteral("no control or no handler");
     } else {
         auto *relay = new EchoRelay(control, std::move(onResult), std::move(onFinished));
-        if (connectByName(control, "EchoResult(qint32,qint32,QVariant)", relay, "result(qint32,qint32,QVariant)", &why)
+        if (connectByName(control, "EchoResult(qint32,qint32,QVariant)", relay,
+                          "result(qint32,qint32,QVariant)", &why)
             && connectByName(control, "EchoesFinished(qint32)", relay, "finished(qint32)", &why)) {
             if (error)
                 error->clear();
@@ -490,8 +510,8 @@ bool routeMessageBoxes(QObject *control, MessageHandler handler, QString *error)
         return fail(QStringLiteral("%1 has no signal MessageBoxRequested(QString,QString)")
                         .arg(QLatin1String(mo->className())));
     auto *relay = new MessageRelay(control, std::move(handler));
-    const QMetaMethod slot = relay->metaObject()->method(
-        relay->metaObject()->indexOfMethod("relay(QString,QString)"));
+    const QMetaMethod slot =
+        relay->metaObject()->method(relay->metaObject()->indexOfMethod("relay(QString,QString)"));
     if (!QObject::connect(control, mo->method(index), relay, slot)) {
         delete relay;
         return fail(QStringLiteral("cannot connect MessageBoxRequested"));

@@ -38,16 +38,16 @@ namespace tarvex::hosting {
 struct Created
 {
     QWidget *control = nullptr; // owned by parent (or by the caller when parent is null)
-    QString error;              // empty on success
-    QString libraryPath;        // the library the control came from
-    QString source;             // "registry", "program folder" or "installed folder"
+    QString error; // empty on success
+    QString libraryPath; // the library the control came from
+    QString source; // "registry", "program folder" or "installed folder"
 };
 
 // Where to look; defaultSearch() is what createControl(progId, parent) uses.
 struct SearchPath
 {
-    QString registryFile;   // empty: do not read a registry
-    QStringList folders;    // searched in order for lib<Library>.so / lib<Library>.so.*
+    QString registryFile; // empty: do not read a registry
+    QStringList folders; // searched in order for lib<Library>.so / lib<Library>.so.*
 };
 SearchPath defaultSearch();
 
@@ -72,7 +72,8 @@ struct Invoked
 
 // Sets a declared property; false (with the reason) when the control has no such
 // property, it is read-only, or the value cannot be converted to its type.
-bool setProperty(QObject *control, const char *name, const QVariant &value, QString *error = nullptr);
+bool setProperty(QObject *control, const char *name, const QVariant &value,
+                 QString *error = nullptr);
 // Reads a declared property.
 Invoked property(const QObject *control, const char *name);
 // Calls a public invokable method by name with these arguments (converted to the

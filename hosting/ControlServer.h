@@ -96,9 +96,6 @@ inline QString registryKeyOf(const QUuid &id)
 }
 
 // A class identifier as used in registry values: upper case, with braces.
-inline QString registryTextOf(const QUuid &id)
-{
-    return id.toString(QUuid::WithBraces).toUpper();
-}
+inline QString registryTextOf(const QUuid &id) { return id.toString(QUuid::WithBraces).toUpper(); }
 
 } // namespace tarvex::hosting

@@ -10,8 +10,7 @@ namespace pingocx {
 
 namespace {
 
-template<typename T>
-std::optional<T> fail(ConversionError *error, ConversionError why)
+template<typename T> std::optional<T> fail(ConversionError *error, ConversionError why)
 {
     if (error)
         *error = why;
@@ -33,10 +32,8 @@ bool isNumber(const QVariant &v)
     case QMetaType::SChar:
     case QMetaType::UChar:
     case QMetaType::Double:
-    case QMetaType::Float:
-        return true;
-    default:
-        return false;
+    case QMetaType::Float: return true;
+    default: return false;
     }
 }
 
@@ -59,8 +56,7 @@ std::optional<double> numberOf(const QVariant &value, ConversionError *error)
     return fail<double>(error, ConversionError::TypeMismatch);
 }
 
-template<typename T>
-std::optional<T> toIntegral(const QVariant &value, ConversionError *error)
+template<typename T> std::optional<T> toIntegral(const QVariant &value, ConversionError *error)
 {
     const std::optional<double> d = numberOf(value, error);
     if (!d)
@@ -85,12 +81,10 @@ std::optional<QString> toText(const QVariant &value, ConversionError *error)
     if (!value.isValid())
         return QString();
     switch (value.metaType().id()) {
-    case QMetaType::Bool:
-        return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
+    case QMetaType::Bool: return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
     case QMetaType::QString:
     case QMetaType::QByteArray:
-    case QMetaType::QChar:
-        return value.toString();
+    case QMetaType::QChar: return value.toString();
     default:
         if (isNumber(value))
             return value.toString();
@@ -116,7 +110,8 @@ std::optional<bool> toBoolean(const QVariant &value, ConversionError *error)
         return value.toBool();
     if (value.metaType().id() == QMetaType::QString
         || value.metaType().id() == QMetaType::QByteArray) {
-        if (const std::optional<bool> word = tarvex::text::trueFalseWord(value.toString().trimmed()))
+        if (const std::optional<bool> word =
+                tarvex::text::trueFalseWord(value.toString().trimmed()))
             return word;
     }
     const std::optional<double> d = numberOf(value, error);

@@ -21,18 +21,16 @@ namespace {
 
 std::atomic<uint16_t> g_sequence{0};
 
-uint16_t nextSequence()
-{
-    return uint16_t(g_sequence.fetch_add(1) + 1);
-}
+uint16_t nextSequence() { return uint16_t(g_sequence.fetch_add(1) + 1); }
 
 EchoAttempt bySocket(icmp::SocketKind kind, uint32_t destination, uint32_t timeoutMs, int fd)
 {
     EchoAttempt attempt;
     attempt.haveMeans = true;
-    attempt.meansUsed = meansName(kind == icmp::SocketKind::Datagram ? Means::Datagram : Means::Raw);
-    attempt.outcome = icmp::sendEcho(fd, kind, destination, timeoutMs,
-                                     uint16_t(getpid() & 0xFFFF), nextSequence());
+    attempt.meansUsed =
+        meansName(kind == icmp::SocketKind::Datagram ? Means::Datagram : Means::Raw);
+    attempt.outcome = icmp::sendEcho(fd, kind, destination, timeoutMs, uint16_t(getpid() & 0xFFFF),
+                                     nextSequence());
     close(fd);
     return attempt;
 }
@@ -45,14 +43,10 @@ const char kPingSocketHint[] =
 const char *meansName(Means means)
 {
     switch (means) {
-    case Means::Datagram:
-        return "datagram";
-    case Means::Raw:
-        return "raw";
-    case Means::Helper:
-        return "helper";
-    case Means::Auto:
-        break;
+    case Means::Datagram: return "datagram";
+    case Means::Raw: return "raw";
+    case Means::Helper: return "helper";
+    case Means::Auto: break;
     }
     return "";
 }
@@ -118,7 +112,8 @@ std::string noRawSocketText(int error)
 EchoAttempt echoByHelper(const std::string &helper, uint32_t destination, uint32_t timeoutMs)
 {
     EchoAttempt attempt;
-    const std::unique_ptr<HelperProcess> process = HelperProcess::start(helper, -1, nullptr, &attempt.whyNoMeans);
+    const std::unique_ptr<HelperProcess> process =
+        HelperProcess::start(helper, -1, nullptr, &attempt.whyNoMeans);
     if (!process)
         return attempt;
     attempt.haveMeans = true;

@@ -19,9 +19,9 @@ bool meansFromName(const std::string &name, Means *means);
 
 struct EchoAttempt
 {
-    bool haveMeans = false;   // false: no means could be had ("Socket Error")
-    std::string meansUsed;    // which one answered
-    std::string whyNoMeans;   // one line for the user when haveMeans is false
+    bool haveMeans = false; // false: no means could be had ("Socket Error")
+    std::string meansUsed; // which one answered
+    std::string whyNoMeans; // one line for the user when haveMeans is false
     icmp::EchoOutcome outcome;
 };
 

@@ -37,8 +37,8 @@ std::string dotted(uint32_t destination)
 
 timespec until(EchoClock::time_point when, EchoClock::time_point now)
 {
-    const auto ns = when <= now ? 0
-                                : std::chrono::duration_cast<std::chrono::nanoseconds>(when - now).count();
+    const auto ns =
+        when <= now ? 0 : std::chrono::duration_cast<std::chrono::nanoseconds>(when - now).count();
     return timespec{time_t(ns / 1000000000), long(ns % 1000000000)};
 }
 
@@ -78,8 +78,8 @@ std::unique_ptr<HelperProcess> HelperProcess::start(const std::string &path, int
     helper->m_in = toHelper[1];
     helper->m_out = fromHelper[0];
     if (spawnError != 0) {
-        *why = "The helper " + path + " could not be started (" + std::strerror(spawnError)
-            + "); " + permissionHintText(path);
+        *why = "The helper " + path + " could not be started (" + std::strerror(spawnError) + "); "
+            + permissionHintText(path);
         return nullptr;
     }
     helper->m_pid = pid;
@@ -145,16 +145,15 @@ HelperProcess::~HelperProcess()
         usleep(5000);
     }
     kill(m_pid, SIGKILL);
-    while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) { }
 }
 
 bool HelperProcess::request(uint64_t token, uint32_t destination, uint32_t timeoutMs)
 {
     char line[80];
     const int len = std::snprintf(line, sizeof line, "echo %llu %s %u\n",
-                                  static_cast<unsigned long long>(token), dotted(destination).c_str(),
-                                  unsigned(timeoutMs));
+                                  static_cast<unsigned long long>(token),
+                                  dotted(destination).c_str(), unsigned(timeoutMs));
     // The pipe holds thousands of requests; one that does not fit fails like a lost helper.
     ssize_t n;
     do
@@ -182,15 +181,16 @@ bool HelperProcess::readAnswers(std::vector<icmp::SettledEcho> &settled)
         unsigned status = 0;
         char reason[16] = {};
         icmp::SettledEcho s;
-        if (std::sscanf(line.c_str(), "%llu R %d %u %llu", &token, &replied, &status, &micros) == 4) {
+        if (std::sscanf(line.c_str(), "%llu R %d %u %llu", &token, &replied, &status, &micros)
+            == 4) {
             s.outcome.replied = replied != 0;
             s.outcome.status = status;
             s.outcome.rttMicros = micros;
             s.outcome.rttMs = uint32_t(micros / 1000);
         } else if (std::sscanf(line.c_str(), "%llu refused %15s", &token, reason) == 2) {
             // Only addresses the helper may not ping are refused for what they are.
-            s.outcome.status = std::strcmp(reason, "address") == 0 ? icmp::IP_BAD_DESTINATION
-                                                                   : icmp::IP_SUCCESS;
+            s.outcome.status =
+                std::strcmp(reason, "address") == 0 ? icmp::IP_BAD_DESTINATION : icmp::IP_SUCCESS;
         } else {
             continue;
         }
@@ -267,7 +267,8 @@ bool EchoRun::openMeans(Report &report)
     if (m_choice == Means::Auto || m_choice == Means::Raw) {
         const int fd = icmp::openIcmpSocket(icmp::SocketKind::Raw);
         if (fd >= 0) {
-            m_session = std::make_unique<icmp::EchoSession>(fd, icmp::SocketKind::Raw, m_identifier);
+            m_session =
+                std::make_unique<icmp::EchoSession>(fd, icmp::SocketKind::Raw, m_identifier);
             report.meansUsed = meansName(Means::Raw);
             return true;
         }
@@ -316,7 +317,8 @@ void EchoRun::work()
             if (m_session) {
                 m_session->send(r.token, r.destination, r.timeoutMs, settled);
             } else if (m_helper && m_helper->request(r.token, r.destination, r.timeoutMs)) {
-                m_helperAsked[r.token] = now + std::chrono::milliseconds(r.timeoutMs) + kHelperGrace;
+                m_helperAsked[r.token] =
+                    now + std::chrono::milliseconds(r.timeoutMs) + kHelperGrace;
             } else {
                 settled.push_back({r.token, {}}); // no helper (any more): failed without a reason
             }
@@ -351,7 +353,8 @@ void EchoRun::work()
         }
 
         // Sleep until the next turn to send, the next deadline, an answer or a wake-up.
-        EchoClock::time_point wakeAt = m_session ? m_session->nextDeadline() : EchoClock::time_point::max();
+        EchoClock::time_point wakeAt =
+            m_session ? m_session->nextDeadline() : EchoClock::time_point::max();
         for (const auto &asked : m_helperAsked)
             wakeAt = std::min(wakeAt, asked.second);
         {
@@ -363,7 +366,8 @@ void EchoRun::work()
         pollfd fds[2] = {{m_wake, POLLIN, 0}, {answerFd, POLLIN, 0}};
         now = EchoClock::now();
         const timespec wait = until(wakeAt, now);
-        const int ready = ppoll(fds, 2, wakeAt == EchoClock::time_point::max() ? nullptr : &wait, nullptr);
+        const int ready =
+            ppoll(fds, 2, wakeAt == EchoClock::time_point::max() ? nullptr : &wait, nullptr);
         if (ready < 0 && errno != EINTR)
             break;
         if (ready <= 0)

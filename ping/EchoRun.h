@@ -28,7 +28,8 @@ public:
     // *cancelled turns true (wakeFd, if >= 0, is an eventfd written when it does). Null
     // with *why set when it cannot serve.
     static std::unique_ptr<HelperProcess> start(const std::string &path, int wakeFd,
-                                                const std::atomic<bool> *cancelled, std::string *why);
+                                                const std::atomic<bool> *cancelled,
+                                                std::string *why);
     // Closes its input, which ends it, and reaps it.
     ~HelperProcess();
 
@@ -40,7 +41,7 @@ public:
 private:
     HelperProcess() = default;
     pid_t m_pid = -1;
-    int m_in = -1;  // its standard input
+    int m_in = -1; // its standard input
     int m_out = -1; // its standard output
     std::string m_buffer;
 };
@@ -55,7 +56,7 @@ struct EchoRunReport
         icmp::EchoOutcome outcome;
     };
     std::vector<Settled> settled;
-    std::string meansUsed;  // which means the run has
+    std::string meansUsed; // which means the run has
     std::string whyNoMeans; // with the first outcome that has no means
 };
 

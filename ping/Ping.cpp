@@ -88,7 +88,8 @@ struct Ping::BatchLookup
 };
 
 Ping::Ping(QWidget *parent)
-    : QWidget(parent), m_alive(std::make_shared<bool>(true))
+    : QWidget(parent),
+      m_alive(std::make_shared<bool>(true))
 {
     server::instanceCreated();
     const QSize face(twipsToPixels(kFaceTwips, true), twipsToPixels(kFaceTwips, false));
@@ -100,12 +101,10 @@ Ping::Ping(QWidget *parent)
     m_command1->setIconSize(QSize(32, 32));
     // A click on the face is only a click: a lookup completes through the resolver alone.
 
-    m_sink = std::make_shared<LookupSink>(this, [this](qint32 id, const LookupResult &r) {
-        lookupCompleted(id, r);
-    });
-    m_batchSink = std::make_shared<LookupSink>(this, [this](qint32 id, const LookupResult &r) {
-        batchLookupCompleted(id, r);
-    });
+    m_sink = std::make_shared<LookupSink>(
+        this, [this](qint32 id, const LookupResult &r) { lookupCompleted(id, r); });
+    m_batchSink = std::make_shared<LookupSink>(
+        this, [this](qint32 id, const LookupResult &r) { batchLookupCompleted(id, r); });
 }
 
 Ping::~Ping()
@@ -266,7 +265,8 @@ qint32 Ping::StartEchoes(const QStringList &hosts)
     m_lastRun = m_lastRun == std::numeric_limits<qint32>::max() ? 1 : m_lastRun + 1;
     const qint32 run = m_lastRun;
     m_batches[run] = std::move(batch);
-    QMetaObject::invokeMethod(this, [this, run] { beginBatch(run); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, run] { beginBatch(run); }, Qt::QueuedConnection);
     return run;
 }
 
@@ -307,7 +307,8 @@ void Ping::beginBatch(qint32 run)
         if (again == m_batches.end())
             return; // cancelled (or the control destroyed) by a handler of a result
         echoAddress(run, *again->second, i, hosts.at(i));
-        if (DottedIpToAddress(hosts.at(i)) == 0 && !emitResult(run, i, QStringLiteral("Bad IP Address")))
+        if (DottedIpToAddress(hosts.at(i)) == 0
+            && !emitResult(run, i, QStringLiteral("Bad IP Address")))
             return;
     }
 }
@@ -322,11 +323,11 @@ void Ping::echoAddress(qint32 run, Batch &batch, int index, const QString &ipAdd
     if (!batch.engine) {
         // Called on the run's own thread, never after the run is destroyed (which the
         // control does before it goes): the report is handed to the control's thread.
-        batch.engine = std::make_unique<EchoRun>(batch.means, batch.intervalMs,
-                                                 [this, run](EchoRunReport report) {
-            QMetaObject::invokeMethod(
-                this, [this, run, report] { batchReport(run, report); }, Qt::QueuedConnection);
-        });
+        batch.engine = std::make_unique<EchoRun>(
+            batch.means, batch.intervalMs, [this, run](EchoRunReport report) {
+                QMetaObject::invokeMethod(
+                    this, [this, run, report] { batchReport(run, report); }, Qt::QueuedConnection);
+            });
     }
     batch.engine->add(uint64_t(index), addressValueToNetwork(address), batch.timeoutMs);
 }
@@ -347,13 +348,17 @@ void Ping::startBatchLookups()
                 // Could not start: no completion will come, as with Send.
                 const qint32 run = entry.first;
                 QMetaObject::invokeMethod(
-                    this, [this, run, index] { emitResult(run, index, QStringLiteral("Bad IP Address")); },
+                    this,
+                    [this, run, index] {
+                        emitResult(run, index, QStringLiteral("Bad IP Address"));
+                    },
                     Qt::QueuedConnection);
                 continue;
             }
             ++m_batchLookupsRunning;
             m_batchLookups[id] = BatchLookup{entry.first, index, false};
-            QTimer::singleShot(qMax(0, m_lookupTimeLimit), this, [this, id] { batchLookupTimedOut(id); });
+            QTimer::singleShot(qMax(0, m_lookupTimeLimit), this,
+                               [this, id] { batchLookupTimedOut(id); });
         }
     }
 }
@@ -400,7 +405,8 @@ void Ping::batchReport(qint32 run, const EchoRunReport &report)
         if (!s.haveMeans) {
             if (!batch->second->noMeansShown) {
                 batch->second->noMeansShown = true;
-                showMessage(kSocketError + QLatin1Char('\n') + QString::fromStdString(report.whyNoMeans));
+                showMessage(kSocketError + QLatin1Char('\n')
+                            + QString::fromStdString(report.whyNoMeans));
                 if (!*alive)
                     return;
             }
@@ -479,27 +485,33 @@ QVariantMap Ping::Invoke(qint32 dispId, qint32 flags, const QVariantList &args)
 
     switch (dispId) {
     case dispid::Sock:
-        return property("Sock", [&] { return Sock(); }, toInteger, [&](qint16 v) { setSock(v); });
+        return property(
+            "Sock", [&] { return Sock(); }, toInteger, [&](qint16 v) { setSock(v); });
     case dispid::Handle:
-        return property("Handle", [&] { return Handle(); }, toLong, [&](qint32 v) { setHandle(v); });
+        return property(
+            "Handle", [&] { return Handle(); }, toLong, [&](qint32 v) { setHandle(v); });
     case dispid::IPAddress:
-        return property("IPAddress", [&] { return IPAddress(); }, toText,
-                        [&](const QString &v) { setIPAddress(v); });
+        return property(
+            "IPAddress", [&] { return IPAddress(); }, toText,
+            [&](const QString &v) { setIPAddress(v); });
     case dispid::HostName:
-        return property("HostName", [&] { return HostName(); }, toText,
-                        [&](const QString &v) { setHostName(v); });
+        return property(
+            "HostName", [&] { return HostName(); }, toText,
+            [&](const QString &v) { setHostName(v); });
     case dispid::TimeOut:
-        return property("TimeOut", [&] { return TimeOut(); }, toLong, [&](qint32 v) { setTimeOut(v); });
+        return property(
+            "TimeOut", [&] { return TimeOut(); }, toLong, [&](qint32 v) { setTimeOut(v); });
     case dispid::Alias:
-        return property("Alias", [&] { return Alias(); }, toText,
-                        [&](const QString &v) { setAlias(v); });
+        return property(
+            "Alias", [&] { return Alias(); }, toText, [&](const QString &v) { setAlias(v); });
     case dispid::ResolveNames:
-        return property("ResolveNames", [&] { return ResolveNames(); }, toBoolean,
-                        [&](bool v) { setResolveNames(v); });
-    case dispid::Send:
-        return method(0, [&] { return invokeResult(S_OK, Send()); });
+        return property(
+            "ResolveNames", [&] { return ResolveNames(); }, toBoolean,
+            [&](bool v) { setResolveNames(v); });
+    case dispid::Send: return method(0, [&] { return invokeResult(S_OK, Send()); });
     case dispid::AsyncPortNumber:
-        return method(0, [&] { return invokeResult(S_OK, QVariant::fromValue(AsyncPortNumber())); });
+        return method(0,
+                      [&] { return invokeResult(S_OK, QVariant::fromValue(AsyncPortNumber())); });
     case dispid::LookUpIpFromHostName:
         return method(0, [&] {
             LookUpIpFromHostName();
@@ -530,10 +542,11 @@ bool Ping::ReadProperties(const QVariantMap &bag)
     m_lastError.clear();
     ConversionError why = ConversionError::None;
     auto failed = [&](const char *key) {
-        m_lastError = QStringLiteral("%1 \"%2\"").arg(why == ConversionError::Overflow
-                                                          ? QStringLiteral("Overflow reading")
-                                                          : QStringLiteral("Type mismatch reading"),
-                                                      QLatin1String(key));
+        m_lastError =
+            QStringLiteral("%1 \"%2\"")
+                .arg(why == ConversionError::Overflow ? QStringLiteral("Overflow reading")
+                                                      : QStringLiteral("Type mismatch reading"),
+                     QLatin1String(key));
         return false;
     };
     auto entry = [&](const char *key, const QVariant &fallback) {

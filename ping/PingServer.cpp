@@ -140,8 +140,8 @@ extern "C" Q_DECL_EXPORT int32_t DllGetClassObject(const QUuid *clsid, const QUu
 
 extern "C" Q_DECL_EXPORT int32_t DllCanUnloadNow()
 {
-    const bool idle = server::liveInstances() == 0 && server::g_locks.load() == 0
-        && pendingLookups() == 0;
+    const bool idle =
+        server::liveInstances() == 0 && server::g_locks.load() == 0 && pendingLookups() == 0;
     return idle ? S_OK : S_FALSE;
 }
 

@@ -88,9 +88,9 @@ qint32 start(const std::shared_ptr<LookupSink> &sink, std::function<LookupResult
 } // namespace
 
 LookupSink::LookupSink(QObject *context, Handler handler)
-    : m_target(context), m_handler(std::move(handler))
-{
-}
+    : m_target(context),
+      m_handler(std::move(handler))
+{ }
 
 void LookupSink::detach()
 {
@@ -120,9 +120,6 @@ qint32 startReverseLookup(const std::shared_ptr<LookupSink> &sink, quint32 addre
     return start(sink, [address] { return reverse(address); });
 }
 
-int pendingLookups()
-{
-    return g_pending.load();
-}
+int pendingLookups() { return g_pending.load(); }
 
 } // namespace pingocx

@@ -18,8 +18,8 @@ namespace pingocx {
 struct LookupResult
 {
     bool ok = false;
-    quint32 address = 0;       // first IPv4 address, network byte order
-    QByteArray officialName;   // single-byte characters
+    quint32 address = 0; // first IPv4 address, network byte order
+    QByteArray officialName; // single-byte characters
 };
 
 // Where completions go. The owner calls detach() before it is destroyed; a lookup that

@@ -65,8 +65,8 @@ Answer inputBox(QWidget *parent, const QString &prompt, const QString &title,
                 const QString &defaultText)
 {
     if (responder())
-        return responder()(Prompt{Prompt::Kind::Input, prompt, title, MsgIcon::None,
-                                  defaultText, {}});
+        return responder()(
+            Prompt{Prompt::Kind::Input, prompt, title, MsgIcon::None, defaultText, {}});
     QInputDialog dialog(parent);
     dialog.setWindowTitle(title);
     dialog.setLabelText(prompt);
@@ -98,8 +98,8 @@ Answer openFileDialog(QWidget *parent, const QString &title, const QString &star
                       const QStringList &filters)
 {
     if (responder())
-        return responder()(Prompt{Prompt::Kind::OpenFile, {}, title, MsgIcon::None,
-                                  startFile, filters});
+        return responder()(
+            Prompt{Prompt::Kind::OpenFile, {}, title, MsgIcon::None, startFile, filters});
     const auto dialog = makeOpenFileDialog(parent, title, startFile, filters);
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
         return std::nullopt;

@@ -22,8 +22,8 @@ struct Prompt
 {
     enum class Kind { Message, Input, OpenFile, Dialog };
     Kind kind = Kind::Message;
-    QString text;      // message text, or the input box's prompt
-    QString title;     // window title; empty for the platform's default caption
+    QString text; // message text, or the input box's prompt
+    QString title; // window title; empty for the platform's default caption
     MsgIcon icon = MsgIcon::None;
     QString defaultText; // input box default, or the file dialog's starting file name
     QStringList filters; // file dialog filter entries, first one selected

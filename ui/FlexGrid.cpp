@@ -57,7 +57,9 @@ class FlexGridModel final : public QAbstractTableModel
 {
 public:
     FlexGridModel(int rows, int cols, QObject *parent)
-        : QAbstractTableModel(parent), grid(rows, cols) {}
+        : QAbstractTableModel(parent),
+          grid(rows, cols)
+    { }
 
     int rowCount(const QModelIndex &parent = {}) const override
     {
@@ -169,7 +171,8 @@ public:
 };
 
 FlexGrid::FlexGrid(int rows, int cols, QWidget *parent)
-    : QTableView(parent), m_model(new FlexGridModel(std::max(rows, 2), cols, this))
+    : QTableView(parent),
+      m_model(new FlexGridModel(std::max(rows, 2), cols, this))
 {
     setModel(m_model);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -230,17 +233,11 @@ bool FlexGrid::setCol(int col)
 
 QString FlexGrid::Text() const { return m_model->grid.Text(); }
 
-bool FlexGrid::setText(const QString &text)
-{
-    return setTextMatrix(Row(), Col(), text);
-}
+bool FlexGrid::setText(const QString &text) { return setTextMatrix(Row(), Col(), text); }
 
 bool FlexGrid::hasCell(int row, int col) const { return m_model->grid.hasCell(row, col); }
 
-QString FlexGrid::TextMatrix(int row, int col) const
-{
-    return m_model->grid.TextMatrix(row, col);
-}
+QString FlexGrid::TextMatrix(int row, int col) const { return m_model->grid.TextMatrix(row, col); }
 
 bool FlexGrid::setTextMatrix(int row, int col, const QString &text)
 {
@@ -383,8 +380,8 @@ void FlexGrid::showCurrentCell()
     const int row = m_model->grid.Row();
     if (row >= 1) {
         const QModelIndex index = m_model->index(row - 1, m_model->grid.Col());
-        selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect
-                                                     | QItemSelectionModel::Rows);
+        selectionModel()->setCurrentIndex(
+            index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     } else {
         selectionModel()->clearSelection();
         selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);

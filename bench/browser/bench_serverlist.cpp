@@ -28,8 +28,7 @@ double medianMs(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-template <typename F>
-double timeMs(F &&f)
+template<typename F> double timeMs(F &&f)
 {
     QElapsedTimer t;
     t.start();
@@ -57,7 +56,8 @@ int main(int argc, char *argv[])
         if (!demo.open(QIODevice::ReadOnly))
             return 1;
         service.setPage(demo.readAll());
-        settings.writeIni("[Data]\nQuakeLocation=/games/quake2/quake2\nmnuPing=False\n[Endpoints]\nServerListHost="
+        settings.writeIni("[Data]\nQuakeLocation=/games/quake2/"
+                          "quake2\nmnuPing=False\n[Endpoints]\nServerListHost="
                           + service.baseUrl().toUtf8() + "\n");
         frmTarvex window;
         window.Form_Load();
@@ -69,7 +69,8 @@ int main(int argc, char *argv[])
     const int rows = 20000;
     QList<test::ServerRow> servers = test::generatedRows(rows);
     for (auto &s : servers)
-        s.name += QStringLiteral(" | Capture the Flag, weapons stay, 24/7, fair play, friendly admins, all welcome here");
+        s.name += QStringLiteral(" | Capture the Flag, weapons stay, 24/7, fair play, friendly "
+                                 "admins, all welcome here");
     const QString page = test::listPage(servers);
     std::printf("page: %d rows, %.1f MB (%lld characters)\n", rows,
                 double(page.toUtf8().size()) / 1e6, (long long)page.size());
@@ -100,7 +101,8 @@ int main(int argc, char *argv[])
     });
     const double parseMs = medianMs(memory);
     std::printf("parse into the in-memory grid: %.1f ms (median of %zu)\n", parseMs, memory.size());
-    std::printf("parse into the window's grid: %.1f ms (median of %zu)\n", medianMs(widget), widget.size());
+    std::printf("parse into the window's grid: %.1f ms (median of %zu)\n", medianMs(widget),
+                widget.size());
     std::printf("plain cut-from-the-front parse: %.1f ms (%.0fx slower)\n", reference,
                 reference / parseMs);
     return 0;

@@ -56,7 +56,8 @@ void writeFile(const QString &path, const QByteArray &bytes, bool executable = f
 }
 
 const QByteArray DemoAnswer =
-    "Q2S^^VRAX^^10.0.0.5:27910^^VRAX^^Warehouse Instagib^^VRAX^^q2dm8^^VRAX^^24^^VRAX^^12^^VRAX^^0^^VRAX^^0\n"
+    "Q2S^^VRAX^^10.0.0.5:27910^^VRAX^^Warehouse "
+    "Instagib^^VRAX^^q2dm8^^VRAX^^24^^VRAX^^12^^VRAX^^0^^VRAX^^0\n"
     "timelimit=10^^VRAX^^fraglimit=40^^VRAX^^version=3.20 x86 Linux\n"
     "Zap^^VRAX^^41^^VRAX^^31\nBolt^^VRAX^^38^^VRAX^^36\nRail Queen^^VRAX^^35^^VRAX^^44\n\n";
 
@@ -103,13 +104,16 @@ int main(int argc, char *argv[])
     } else {
         tools::Q2Responder responder;
         tools::Q2ServerConfig server;
-        server.info = "\\hostname\\Warehouse Instagib\\mapname\\q2dm8\\maxclients\\24\\timelimit\\10\\fraglimit\\40";
+        server.info = "\\hostname\\Warehouse "
+                      "Instagib\\mapname\\q2dm8\\maxclients\\24\\timelimit\\10\\fraglimit\\40";
         for (int i = 0; i < 12; ++i)
             server.players.append({40 - 3 * i, 30 + 7 * i, "Player " + QByteArray::number(i)});
         QString address;
         for (int attempt = 0; attempt < 20; ++attempt) {
-            address = QStringLiteral("127.%1.%2.%3").arg(QRandomGenerator::global()->bounded(64, 250))
-                          .arg(QRandomGenerator::global()->bounded(1, 255)).arg(QRandomGenerator::global()->bounded(1, 255));
+            address = QStringLiteral("127.%1.%2.%3")
+                          .arg(QRandomGenerator::global()->bounded(64, 250))
+                          .arg(QRandomGenerator::global()->bounded(1, 255))
+                          .arg(QRandomGenerator::global()->bounded(1, 255));
             server.address = QHostAddress(address);
             if (responder.addServer(server))
                 break;
@@ -127,7 +131,8 @@ int main(int argc, char *argv[])
             overheads.push_back(total - run);
         }
         std::printf("click to shown window, real quakestat on loopback, %d runs (median):\n", Runs);
-        std::printf("  total %.1f ms, QStat run (sh + quakestat) %.1f ms, Tarvex beyond it %.2f ms (max %.2f ms)\n",
+        std::printf("  total %.1f ms, QStat run (sh + quakestat) %.1f ms, Tarvex beyond it %.2f ms "
+                    "(max %.2f ms)\n",
                     median(totals), median(runs), median(overheads),
                     *std::max_element(overheads.begin(), overheads.end()));
     }
@@ -141,7 +146,8 @@ int main(int argc, char *argv[])
         double run = 0;
         double cpu = 0;
         const double total = openAndClose(w, &run, &cpu);
-        std::printf("a 1 s QStat run: click to shown %.0f ms; Tarvex processor time %.1f ms (%.1f%% of a core)\n",
+        std::printf("a 1 s QStat run: click to shown %.0f ms; Tarvex processor time %.1f ms "
+                    "(%.1f%% of a core)\n",
                     total, cpu, 100.0 * cpu / total);
     }
     // The same wait as a busy poll of the output file (read until not empty, pumping
@@ -151,7 +157,8 @@ int main(int argc, char *argv[])
         QFile::remove(out);
         QProcess sh;
         sh.setWorkingDirectory(env.folder);
-        sh.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("./qstat > tmp.txt")});
+        sh.start(QStringLiteral("/bin/sh"),
+                 {QStringLiteral("-c"), QStringLiteral("./qstat > tmp.txt")});
         QElapsedTimer clock;
         const double before = cpuMs();
         clock.start();
@@ -167,18 +174,23 @@ int main(int argc, char *argv[])
         const double cpu = cpuMs() - before;
         const double wall = double(clock.nsecsElapsed()) / 1e6;
         sh.waitForFinished(3000);
-        std::printf("reference busy poll of the same run: %ld polls, processor time %.0f ms in %.0f ms (%.0f%% of a core)\n",
+        std::printf("reference busy poll of the same run: %ld polls, processor time %.0f ms in "
+                    "%.0f ms (%.0f%% of a core)\n",
                     polls, cpu, wall, 100.0 * cpu / wall);
     }
 
     // 3. The largest output that is read (1 MiB) into the window's own widgets.
     {
         const int lines = (1 << 20) / 20;
-        const QString players = QStringLiteral("Q2S^^VRAX^^a^^VRAX^^b^^VRAX^^c^^VRAX^^8^^VRAX^^1^^VRAX^^0^^VRAX^^0\nr^^VRAX^^\n")
+        const QString players =
+            QStringLiteral(
+                "Q2S^^VRAX^^a^^VRAX^^b^^VRAX^^c^^VRAX^^8^^VRAX^^1^^VRAX^^0^^VRAX^^0\nr^^VRAX^^\n")
             + QStringLiteral("player^^VRAX^^10^^VRAX^^99\n").repeated(lines);
-        const QString rules = QStringLiteral("Q2S^^VRAX^^a^^VRAX^^b^^VRAX^^c^^VRAX^^8^^VRAX^^1^^VRAX^^0^^VRAX^^0\n")
+        const QString rules =
+            QStringLiteral("Q2S^^VRAX^^a^^VRAX^^b^^VRAX^^c^^VRAX^^8^^VRAX^^1^^VRAX^^0^^VRAX^^0\n")
             + QStringLiteral("rule=1^^VRAX^^").repeated((1 << 20) / 14) + QStringLiteral("\n");
-        for (const auto &[name, output] : {std::pair{"player lines", players}, std::pair{"rules", rules}}) {
+        for (const auto &[name, output] :
+             {std::pair{"player lines", players}, std::pair{"rules", rules}}) {
             frmMoreInfo window(&w);
             QElapsedTimer clock;
             clock.start();

@@ -59,19 +59,23 @@ QVariant sendTo(const char *host)
 int main(int argc, char *argv[])
 {
     if (geteuid() != 0 || unshare(CLONE_NEWNET) != 0) {
-        std::printf("bench_ping: needs root for a private network namespace (%s); nothing measured\n",
-                    std::strerror(errno));
+        std::printf(
+            "bench_ping: needs root for a private network namespace (%s); nothing measured\n",
+            std::strerror(errno));
         return 0;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QProcess::execute(QStringLiteral("ip"), {QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"), QStringLiteral("up")});
+    QProcess::execute(QStringLiteral("ip"),
+                      {QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"),
+                       QStringLiteral("up")});
     sysctl("/proc/sys/net/ipv4/ping_group_range", "0\t2147483647");
 
     tarvex::hosting::SearchPath search;
     search.folders << QStringLiteral(TARVEX_BIN_DIR);
-    const tarvex::hosting::Created created = tarvex::hosting::createControl(QStringLiteral("PingOCX.Ping"), nullptr, search);
+    const tarvex::hosting::Created created =
+        tarvex::hosting::createControl(QStringLiteral("PingOCX.Ping"), nullptr, search);
     if (!created.control) {
         std::printf("bench_ping: %s\n", qPrintable(created.error));
         return 1;
@@ -83,9 +87,11 @@ int main(int argc, char *argv[])
     sysctl("/proc/sys/net/ipv4/icmp_echo_ignore_all", "1");
     QProcess responder;
     // At real-time priority, so that the emulated host's own wake-up does not count.
-    responder.start(QStringLiteral("chrt"), {QStringLiteral("--fifo"), QStringLiteral("10"),
-                                             QStringLiteral(TARVEX_BIN_DIR "/tarvex-icmp-responder"),
-                                             QStringLiteral("--delay"), QStringLiteral("47"), QStringLiteral("--seconds"), QStringLiteral("120")});
+    responder.start(QStringLiteral("chrt"),
+                    {QStringLiteral("--fifo"), QStringLiteral("10"),
+                     QStringLiteral(TARVEX_BIN_DIR "/tarvex-icmp-responder"),
+                     QStringLiteral("--delay"), QStringLiteral("47"), QStringLiteral("--seconds"),
+                     QStringLiteral("120")});
     if (!responder.waitForReadyRead(5000)) {
         std::printf("bench_ping: the responder did not start\n");
         return 1;
@@ -93,16 +99,19 @@ int main(int argc, char *argv[])
     responder.readAll();
     constexpr int kRounds = 20;
     QProcess ping;
-    ping.start(QStringLiteral("ping"), {QStringLiteral("-n"), QStringLiteral("-c"), QString::number(kRounds),
-                                        QStringLiteral("-i"), QStringLiteral("0.1"), QStringLiteral("127.0.0.1")});
+    ping.start(QStringLiteral("ping"),
+               {QStringLiteral("-n"), QStringLiteral("-c"), QString::number(kRounds),
+                QStringLiteral("-i"), QStringLiteral("0.1"), QStringLiteral("127.0.0.1")});
     ping.waitForFinished(30000);
     std::vector<double> reference;
     const QRegularExpression time(QStringLiteral("time=([0-9.]+) ms"));
-    for (auto it = time.globalMatch(QString::fromLocal8Bit(ping.readAllStandardOutput())); it.hasNext();)
+    for (auto it = time.globalMatch(QString::fromLocal8Bit(ping.readAllStandardOutput()));
+         it.hasNext();)
         reference.push_back(it.next().captured(1).toDouble());
     const Stats ref = stats(reference);
     std::printf("Delayed responder (47 ms), %d echoes each:\n", kRounds);
-    std::printf("  iputils ping          mean %6.2f ms  (min %.2f, max %.2f)\n", ref.mean, ref.min, ref.max);
+    std::printf("  iputils ping          mean %6.2f ms  (min %.2f, max %.2f)\n", ref.mean, ref.min,
+                ref.max);
     tarvex::hosting::setProperty(g_ping, "TimeOut", 1000);
     for (const char *means : allMeans) {
         tarvex::hosting::setProperty(g_ping, "IcmpMeans", QString::fromLatin1(means));
@@ -114,7 +123,8 @@ int main(int argc, char *argv[])
             worst = std::max(worst, std::abs(r.toDouble() - ref.mean));
         }
         const Stats s = stats(ours);
-        std::printf("  Send, %-8s        mean %6.2f ms  (min %.0f, max %.0f); |Send - ping mean| <= %.2f ms\n",
+        std::printf("  Send, %-8s        mean %6.2f ms  (min %.0f, max %.0f); |Send - ping mean| "
+                    "<= %.2f ms\n",
                     means, s.mean, s.min, s.max, worst);
     }
     responder.closeWriteChannel();
@@ -150,7 +160,8 @@ int main(int argc, char *argv[])
         clock.start();
         for (int i = 0; i < n; ++i)
             sendTo("127.0.0.1");
-        std::printf("  %-8s  %.1f us per Send (%d sends)\n", means, double(clock.nsecsElapsed()) / 1e3 / n, n);
+        std::printf("  %-8s  %.1f us per Send (%d sends)\n", means,
+                    double(clock.nsecsElapsed()) / 1e3 / n, n);
     }
     delete created.control;
     return 0;

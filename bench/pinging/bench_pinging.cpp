@@ -25,7 +25,7 @@ namespace {
 class Window : public frmTarvex
 {
 public:
-    void showAboutSplash() override {}
+    void showAboutSplash() override { }
 };
 
 // Servers 127.0.x.y answer; those in 192.0.2.0/24 and 198.51.100.0/24 (routed into
@@ -75,10 +75,13 @@ struct GapMeter
 int main(int argc, char *argv[])
 {
     if (geteuid() != 0 || unshare(CLONE_NEWNET) != 0) {
-        std::printf("bench_pinging: needs root for a private network namespace; nothing measured\n");
+        std::printf(
+            "bench_pinging: needs root for a private network namespace; nothing measured\n");
         return 0;
     }
-    if (std::system("sysctl -qw net.ipv4.ping_group_range=\"0 2147483647\" && ip link set lo up && ip route add 192.0.2.0/24 dev lo && ip route add 198.51.100.0/24 dev lo") != 0)
+    if (std::system("sysctl -qw net.ipv4.ping_group_range=\"0 2147483647\" && ip link set lo up && "
+                    "ip route add 192.0.2.0/24 dev lo && ip route add 198.51.100.0/24 dev lo")
+        != 0)
         return 1;
     QApplication app(argc, argv);
     test::TempSettings settings;
@@ -113,7 +116,8 @@ int main(int argc, char *argv[])
             timedOut += cell == QLatin1String("Timed Out");
         }
         parallelMs = std::max(parallelMs, ms);
-        std::printf("  all at once, %-8s %8.0f ms (%d answered, %d timed out); longest stretch without events %.2f ms\n",
+        std::printf("  all at once, %-8s %8.0f ms (%d answered, %d timed out); longest stretch "
+                    "without events %.2f ms\n",
                     means, ms, answered, timedOut, double(gaps.longestNs) / 1e6);
     }
 
@@ -124,14 +128,17 @@ int main(int argc, char *argv[])
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < walkRows; ++i) {
-        hosting::setProperty(w.pingControl(), "HostName", address(i, 2).section(QLatin1Char(':'), 0, 0));
+        hosting::setProperty(w.pingControl(), "HostName",
+                             address(i, 2).section(QLatin1Char(':'), 0, 0));
         hosting::call(w.pingControl(), "Send");
         QCoreApplication::processEvents();
     }
     const double walkMs = double(clock.nsecsElapsed()) / 1e6;
     const double scaled = walkMs * servers / walkRows;
-    std::printf("  one at a time       %8.0f ms on %d rows, %.0f ms scaled to %d; longest stretch without events %.2f ms\n",
+    std::printf("  one at a time       %8.0f ms on %d rows, %.0f ms scaled to %d; longest stretch "
+                "without events %.2f ms\n",
                 walkMs, walkRows, scaled, servers, double(gaps.longestNs) / 1e6);
-    std::printf("  the slowest run all at once is %.0f times faster than the walk\n", scaled / parallelMs);
+    std::printf("  the slowest run all at once is %.0f times faster than the walk\n",
+                scaled / parallelMs);
     return 0;
 }

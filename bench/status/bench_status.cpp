@@ -28,12 +28,11 @@ namespace {
 class Window : public frmTarvex
 {
 public:
-    void showAboutSplash() override {}
-    void Ping() override {}
+    void showAboutSplash() override { }
+    void Ping() override { }
 };
 
-template <typename F>
-double medianMs(int runs, F &&f)
+template<typename F> double medianMs(int runs, F &&f)
 {
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
@@ -74,7 +73,8 @@ Run refresh(Window &w)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     Run r{double(clock.nsecsElapsed()) / 1e6, double(longestGapNs) / 1e6, 0};
     for (int row = 1; row < w.Grid1->Rows(); ++row)
-        r.answered += w.Grid1->TextMatrix(row, frmTarvex::ColName).startsWith(QLatin1String("Loopback"));
+        r.answered +=
+            w.Grid1->TextMatrix(row, frmTarvex::ColName).startsWith(QLatin1String("Loopback"));
     return r;
 }
 
@@ -92,8 +92,13 @@ int main(int argc, char *argv[])
         qToBigEndian(ip, record);
         qToBigEndian(quint16(27910 + i % 4), record + 4);
         binary.append(record, 6);
-        text += QStringLiteral("%1.%2.%3.%4:%5\n").arg(ip >> 24).arg((ip >> 16) & 255).arg((ip >> 8) & 255)
-                    .arg(ip & 255).arg(27910 + i % 4).toLatin1();
+        text += QStringLiteral("%1.%2.%3.%4:%5\n")
+                    .arg(ip >> 24)
+                    .arg((ip >> 16) & 255)
+                    .arg((ip >> 8) & 255)
+                    .arg(ip & 255)
+                    .arg(27910 + i % 4)
+                    .toLatin1();
     }
     const double binaryMs = medianMs(7, [&] {
         if (sources::parseBinaryList(binary).addresses.size() != sources::MaxListEntries)
@@ -103,7 +108,8 @@ int main(int argc, char *argv[])
         if (sources::parseTextList(text).addresses.size() != sources::MaxListEntries)
             std::abort();
     });
-    std::printf("binary list of %d records: %.1f ms (median of 7)\n", sources::MaxListEntries, binaryMs);
+    std::printf("binary list of %d records: %.1f ms (median of 7)\n", sources::MaxListEntries,
+                binaryMs);
     std::printf("text list of %d lines: %.1f ms (median of 7)\n", sources::MaxListEntries, textMs);
 
     // 1,000 servers in a responder process of their own, 30 % silent.
@@ -120,12 +126,14 @@ int main(int argc, char *argv[])
     QElapsedTimer wait;
     wait.start();
     qsizetype listening = 0;
-    while (responder.state() != QProcess::NotRunning && listening < servers && wait.elapsed() < 20000) {
+    while (responder.state() != QProcess::NotRunning && listening < servers
+           && wait.elapsed() < 20000) {
         responder.waitForReadyRead(200);
         listening += responder.readAllStandardOutput().count("listening");
     }
     if (responder.state() != QProcess::Running) {
-        std::fprintf(stderr, "the responder did not start: %s\n", responder.readAllStandardError().constData());
+        std::fprintf(stderr, "the responder did not start: %s\n",
+                     responder.readAllStandardError().constData());
         return 1;
     }
 
@@ -139,7 +147,8 @@ int main(int argc, char *argv[])
     }
     test::TempSettings settings;
     settings.writeIni("[Data]\nQuakeLocation=/games/quake2/quake2\nmnuPing=False\n");
-    sources::saveSources({{sources::SourceKind::Favourites, favourites.join(QLatin1Char(' ')), true}});
+    sources::saveSources(
+        {{sources::SourceKind::Favourites, favourites.join(QLatin1Char(' ')), true}});
     Window w;
     w.show();
 

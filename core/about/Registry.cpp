@@ -9,8 +9,7 @@ bool readValue(Registry &registry, Registry::Handle key, const QString &SubKeyRe
     QByteArray buffer(ValueBufferSize, '\0');
     std::uint32_t type = 0;
     std::uint32_t size = ValueBufferSize;
-    const long rc =
-        registry.queryValue(key, SubKeyRef.toLocal8Bit(), &type, buffer.data(), &size);
+    const long rc = registry.queryValue(key, SubKeyRef.toLocal8Bit(), &type, buffer.data(), &size);
     // A store that claims more bytes than the buffer holds is not believed. A value
     // without data has nothing to cut and counts as unreadable.
     if (rc != Registry::ERROR_SUCCESS || size == 0 || size > ValueBufferSize) {
@@ -21,18 +20,16 @@ bool readValue(Registry &registry, Registry::Handle key, const QString &SubKeyRe
     buffer.truncate(buffer.at(size - 1) == '\0' ? size - 1 : size);
 
     switch (type) {
-    case Registry::REG_SZ:
-        KeyVal = QString::fromLocal8Bit(buffer);
-        break;
+    case Registry::REG_SZ: KeyVal = QString::fromLocal8Bit(buffer); break;
     case Registry::REG_DWORD: {
         QString digits = QStringLiteral("&h");
         for (qsizetype i = buffer.size() - 1; i >= 0; --i)
-            digits += QStringLiteral("%1").arg(quint8(buffer.at(i)), 2, 16, QLatin1Char('0')).toUpper();
+            digits +=
+                QStringLiteral("%1").arg(quint8(buffer.at(i)), 2, 16, QLatin1Char('0')).toUpper();
         KeyVal = digits;
         break;
     }
-    default:
-        break;
+    default: break;
     }
     return true;
 }

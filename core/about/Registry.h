@@ -8,7 +8,8 @@
 namespace tarvex::about {
 
 // A small key/value store: open a key, query one value's type and bytes, close the
-// key. Results are 0 on success and an error code otherwise. Texts cross it as single-byte (local 8-bit) strings.
+// key. Results are 0 on success and an error code otherwise. Texts cross it as single-byte (local
+// 8-bit) strings.
 class Registry
 {
 public:
@@ -16,7 +17,7 @@ public:
 
     static constexpr Handle HKEY_LOCAL_MACHINE = 0x80000002;
     static constexpr std::uint32_t KEY_ALL_ACCESS = 0x2003F;
-    static constexpr std::uint32_t REG_SZ = 1;    // text
+    static constexpr std::uint32_t REG_SZ = 1; // text
     static constexpr std::uint32_t REG_DWORD = 4; // 32-bit number, least significant byte first
     static constexpr long ERROR_SUCCESS = 0;
     static constexpr long ERROR_FILE_NOT_FOUND = 2;

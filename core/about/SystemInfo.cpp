@@ -14,9 +14,12 @@ QStringList systemInfoTools()
 {
     // Dedicated hardware and system reports first, then the desktops' own centres and
     // monitors, which show at least the system's summary.
-    return {QStringLiteral("hardinfo2"),           QStringLiteral("hardinfo"),
-            QStringLiteral("kinfocenter"),         QStringLiteral("cpu-x"),
-            QStringLiteral("gnome-system-monitor"), QStringLiteral("mate-system-monitor")};
+    return {QStringLiteral("hardinfo2"),
+            QStringLiteral("hardinfo"),
+            QStringLiteral("kinfocenter"),
+            QStringLiteral("cpu-x"),
+            QStringLiteral("gnome-system-monitor"),
+            QStringLiteral("mate-system-monitor")};
 }
 
 QString findSystemInfoTool()
@@ -40,8 +43,8 @@ long SystemRegistry::openKey(Handle root, const QByteArray &subKey, std::uint32_
     return ERROR_FILE_NOT_FOUND;
 }
 
-long SystemRegistry::queryValue(Handle key, const QByteArray &name, std::uint32_t *type,
-                                char *data, std::uint32_t *size)
+long SystemRegistry::queryValue(Handle key, const QByteArray &name, std::uint32_t *type, char *data,
+                                std::uint32_t *size)
 {
     if (key != MsInfoHandle
         || QString::fromLocal8Bit(name).compare(MsInfoPathValue, Qt::CaseInsensitive) != 0)
@@ -61,10 +64,7 @@ long SystemRegistry::queryValue(Handle key, const QByteArray &name, std::uint32_
     return ERROR_SUCCESS;
 }
 
-long SystemRegistry::closeKey(Handle)
-{
-    return ERROR_SUCCESS;
-}
+long SystemRegistry::closeKey(Handle) { return ERROR_SUCCESS; }
 
 Registry &systemRegistry()
 {

@@ -28,8 +28,7 @@ QString findSystemInfoTool();
 class SystemRegistry final : public Registry
 {
 public:
-    long openKey(Handle root, const QByteArray &subKey, std::uint32_t access,
-                 Handle *key) override;
+    long openKey(Handle root, const QByteArray &subKey, std::uint32_t access, Handle *key) override;
     long queryValue(Handle key, const QByteArray &name, std::uint32_t *type, char *data,
                     std::uint32_t *size) override;
     long closeKey(Handle key) override;

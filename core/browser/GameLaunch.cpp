@@ -36,8 +36,7 @@ QString notRegularFileMessage(const QString &path)
     return QStringLiteral("%1 is not a regular file (it is a %2), so it cannot be "
                           "started as the game.")
         .arg(QDir::toNativeSeparators(path),
-             info.isDir() ? QStringLiteral("folder")
-                          : QStringLiteral("FIFO, socket or device"));
+             info.isDir() ? QStringLiteral("folder") : QStringLiteral("FIFO, socket or device"));
 }
 
 Launch plan(const QString &location, const QString &address, const QString &wine)

@@ -29,8 +29,8 @@ struct Launch
     QStringList arguments;
     QString folder;
     bool windowsProgram = false; // needs wine
-    bool wineMissing = false;    // a Windows program and no wine on the search path
-    QString error;               // set: nothing is started
+    bool wineMissing = false; // a Windows program and no wine on the search path
+    QString error; // set: nothing is started
 };
 
 // The start of the game at location joining address (a plain host[:port], checked by

@@ -13,10 +13,10 @@ namespace ServerList {
 // One fetch of the server list: the rows cut from the page, or why there are none.
 struct FetchedList
 {
-    bool ok = false;         // a page long enough to parse came and was parsed
-    QString error;           // when !ok: the failure's description (empty: a short page)
+    bool ok = false; // a page long enough to parse came and was parsed
+    QString error; // when !ok: the failure's description (empty: a short page)
     QList<QStringList> rows; // name, address, players, map of each server, in page order
-    bool cut = false;        // the page held more than MaxRows rows; the rest was dropped
+    bool cut = false; // the page held more than MaxRows rows; the rest was dropped
 };
 
 // Fetches the list page with transfer from pageHost (scheme, host, optional port), or

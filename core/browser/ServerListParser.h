@@ -19,7 +19,7 @@ constexpr int MaxRows = 50'000;
 
 struct ParseOutcome
 {
-    int rows = 0;     // server rows written
+    int rows = 0; // server rows written
     bool cut = false; // the page held more than maxRows rows; the rest was not read
 };
 

@@ -71,7 +71,8 @@ Run Run::list(const IGrid &grid)
 {
     Run run;
     for (int row = 1; row < grid.Rows(); ++row)
-        run.m_targets.append({row, grid.hasCell(row, ColAddress) ? grid.TextMatrix(row, ColAddress) : QString()});
+        run.m_targets.append(
+            {row, grid.hasCell(row, ColAddress) ? grid.TextMatrix(row, ColAddress) : QString()});
     run.m_answered = QList<bool>(run.m_targets.size(), false);
     return run;
 }

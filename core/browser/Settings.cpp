@@ -47,10 +47,7 @@ std::optional<bool> textToBool(const QString &text)
     return std::nullopt;
 }
 
-QString boolToText(bool value)
-{
-    return value ? QStringLiteral("True") : QStringLiteral("False");
-}
+QString boolToText(bool value) { return value ? QStringLiteral("True") : QStringLiteral("False"); }
 
 bool GetBoolSetting(const QString &section, const QString &key, bool absent)
 {
@@ -80,7 +77,8 @@ QString webHostProblem(const QString &what, const QString &text)
         why = QStringLiteral("it names no host");
     if (why.isEmpty())
         return QString();
-    return QStringLiteral("The stored %1 \"%2\" cannot be used: %3.").arg(what, text.left(200), why);
+    return QStringLiteral("The stored %1 \"%2\" cannot be used: %3.")
+        .arg(what, text.left(200), why);
 }
 
 QUrl endpointHost(const QString &key)

@@ -32,10 +32,7 @@ namespace {
 
 constexpr int KillWaitMs = 3000;
 
-QString cacheFolder()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-}
+QString cacheFolder() { return QStandardPaths::writableLocation(QStandardPaths::CacheLocation); }
 
 QString findQuakestat(const Environment &env)
 {
@@ -44,9 +41,10 @@ QString findQuakestat(const Environment &env)
     const QString name = QStringLiteral("quakestat");
     QString found = QStandardPaths::findExecutable(name);
     if (found.isEmpty()) {
-        found = QStandardPaths::findExecutable(
-            name, {QStringLiteral("/usr/bin"), QStringLiteral("/usr/local/bin"),
-                   QStringLiteral("/usr/games")});
+        found = QStandardPaths::findExecutable(name,
+                                               {QStringLiteral("/usr/bin"),
+                                                QStringLiteral("/usr/local/bin"),
+                                                QStringLiteral("/usr/games")});
     }
     return found;
 }
@@ -138,16 +136,14 @@ std::optional<QString> writeBatchFile(const QString &folder, const QString &host
     if (QFileInfo(target).isDir())
         return QStringLiteral("a folder is in the way of the file");
     if (::rename(QFile::encodeName(file.fileName()).constData(),
-                 QFile::encodeName(target).constData()) != 0)
+                 QFile::encodeName(target).constData())
+        != 0)
         return QString::fromLocal8Bit(std::strerror(errno));
     file.setAutoRemove(false);
     return std::nullopt;
 }
 
-void deleteOutput(const QString &folder)
-{
-    QFile::remove(QDir(folder).filePath(OutputFileName));
-}
+void deleteOutput(const QString &folder) { QFile::remove(QDir(folder).filePath(OutputFileName)); }
 
 QString searchPath(const Environment &env, const QString &folder)
 {
@@ -160,8 +156,8 @@ QString searchPath(const Environment &env, const QString &folder)
     add(folder);
     const QString quakestat = findQuakestat(env);
     if (!quakestat.isEmpty()) {
-        const QString toolFolder = env.toolFolder.isEmpty()
-            ? cacheFolder() + QStringLiteral("/bin") : env.toolFolder;
+        const QString toolFolder =
+            env.toolFolder.isEmpty() ? cacheFolder() + QStringLiteral("/bin") : env.toolFolder;
         if (ensureQStatLink(toolFolder, quakestat))
             add(toolFolder);
     }
@@ -276,14 +272,12 @@ std::optional<QString> runFailureMessage(const RunResult &run, const QString &ho
     using Outcome = RunResult::Outcome;
     switch (run.outcome) {
     case Outcome::FailedToStart:
-        return QStringLiteral("The query of %1 could not be started:\n%2")
-            .arg(host, run.error);
+        return QStringLiteral("The query of %1 could not be started:\n%2").arg(host, run.error);
     case Outcome::Crashed:
         return QStringLiteral("QStat stopped abnormally while querying %1%2, so no "
                               "details can be shown.\n\nThe server may have sent a reply "
                               "that QStat cannot handle.")
-            .arg(host, run.signal > 0 ? QStringLiteral(" (signal %1)").arg(run.signal)
-                                      : QString());
+            .arg(host, run.signal > 0 ? QStringLiteral(" (signal %1)").arg(run.signal) : QString());
     case Outcome::TimedOut: {
         const qint64 seconds = std::max<qint64>((run.elapsedMs + 500) / 1000, 1);
         return QStringLiteral("QStat did not finish within %1 %2 while querying %3, so it "
@@ -291,10 +285,8 @@ std::optional<QString> runFailureMessage(const RunResult &run, const QString &ho
             .arg(QString::number(seconds),
                  seconds == 1 ? QStringLiteral("second") : QStringLiteral("seconds"), host);
     }
-    case Outcome::ProgramEnded:
-        return std::nullopt;
-    case Outcome::Finished:
-        break;
+    case Outcome::ProgramEnded: return std::nullopt;
+    case Outcome::Finished: break;
     }
     if (run.exitCode == 127) {
         return QStringLiteral("QStat could not be found, so %1 could not be queried.\n\n"
@@ -305,7 +297,8 @@ std::optional<QString> runFailureMessage(const RunResult &run, const QString &ho
     }
     if (run.exitCode == 126)
         return QStringLiteral("QStat could not be run (it is not executable), so %1 could "
-                              "not be queried.").arg(host);
+                              "not be queried.")
+            .arg(host);
     return std::nullopt;
 }
 
@@ -314,11 +307,12 @@ QString problemMessage(const ServerProblem &problem, const QString &host)
     switch (problem.kind) {
     case ServerProblem::Kind::Down:
         return QStringLiteral("The server %1 refused the query: no game server is running "
-                              "on its port %2.").arg(host).arg(ServerPort);
+                              "on its port %2.")
+            .arg(host)
+            .arg(ServerPort);
     case ServerProblem::Kind::Timeout:
         return QStringLiteral("The server %1 did not answer on port %2.").arg(host).arg(ServerPort);
-    case ServerProblem::Kind::Error:
-        break;
+    case ServerProblem::Kind::Error: break;
     }
     return QStringLiteral("QStat could not query %1:\n%2")
         .arg(host, problem.detail.isEmpty() ? QStringLiteral("unknown error") : problem.detail);
@@ -342,10 +336,12 @@ QString unreadableOutputMessage(const QString &folder, const QString &host)
             .arg(host, shown);
     if (!info.exists())
         return QStringLiteral("The answer of QStat for %1 cannot be read: %2 is a "
-                              "symbolic link to a missing file.").arg(host, shown);
+                              "symbolic link to a missing file.")
+            .arg(host, shown);
     if (!info.isFile())
         return QStringLiteral("The answer of QStat for %1 cannot be read: %2 is not a "
-                              "regular file.").arg(host, shown);
+                              "regular file.")
+            .arg(host, shown);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("The answer of QStat for %1 cannot be read from %2:\n%3")
@@ -366,9 +362,10 @@ std::optional<QString> incompleteOutputMessage(const QString &folder, const QStr
         return std::nullopt;
     return QStringLiteral("The answer of QStat for %1 is incomplete%2, so the details "
                           "shown may be missing some players or settings.")
-        .arg(host, full ? QStringLiteral(" (the disk holding %1 is full)")
-                              .arg(QDir::toNativeSeparators(folder))
-                        : QString());
+        .arg(host,
+             full ? QStringLiteral(" (the disk holding %1 is full)")
+                        .arg(QDir::toNativeSeparators(folder))
+                  : QString());
 }
 
 } // namespace tarvex::QStatQuery

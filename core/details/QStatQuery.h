@@ -46,8 +46,8 @@ QString batchLine(const QString &host);
 
 // Writes info.bat into folder: the batch line ended by a lone LF (a CR would become
 // part of the output file's name under sh). The file is written under a new name and
-// renamed into place, so a link at info.bat is replaced, never followed. Refuses, writing nothing, a host that is
-// not a plain host name or dotted address. No value on success, else the reason.
+// renamed into place, so a link at info.bat is replaced, never followed. Refuses, writing nothing,
+// a host that is not a plain host name or dotted address. No value on success, else the reason.
 std::optional<QString> writeBatchFile(const QString &folder, const QString &host);
 
 // Deletes tmp.txt in folder; a missing file is no failure.
@@ -62,11 +62,11 @@ QString searchPath(const Environment &env, const QString &folder);
 struct RunResult
 {
     enum class Outcome {
-        Finished,       // exited by itself; see exitCode
-        FailedToStart,  // the shell could not be started; see error
-        Crashed,        // the shell or QStat was ended by a signal; see signal
-        TimedOut,       // still running at the time-out, so it was killed
-        ProgramEnded,   // the program ended while waiting; the run was killed
+        Finished, // exited by itself; see exitCode
+        FailedToStart, // the shell could not be started; see error
+        Crashed, // the shell or QStat was ended by a signal; see signal
+        TimedOut, // still running at the time-out, so it was killed
+        ProgramEnded, // the program ended while waiting; the run was killed
     };
     Outcome outcome = Outcome::Finished;
     int exitCode = 0;

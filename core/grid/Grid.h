@@ -65,8 +65,7 @@ public:
     {
         if (count < 2)
             return false;
-        while (Rows() > count && RemoveItem(Rows())) {
-        }
+        while (Rows() > count && RemoveItem(Rows())) { }
         return true;
     }
 
@@ -76,15 +75,19 @@ public:
 
     // Many changes follow with no event processing in between (a page being parsed);
     // a grid that shows itself may defer its repaint work until the batch ends.
-    virtual void beginBatch() {}
-    virtual void endBatch() {}
+    virtual void beginBatch() { }
+    virtual void endBatch() { }
 };
 
 // RAII guard around IGrid::beginBatch / endBatch.
 class GridBatch
 {
 public:
-    explicit GridBatch(IGrid &grid) : m_grid(grid) { m_grid.beginBatch(); }
+    explicit GridBatch(IGrid &grid)
+        : m_grid(grid)
+    {
+        m_grid.beginBatch();
+    }
     ~GridBatch() { m_grid.endBatch(); }
     GridBatch(const GridBatch &) = delete;
     GridBatch &operator=(const GridBatch &) = delete;

@@ -148,10 +148,9 @@ bool GridData::TruncateRows(int count)
 void GridData::Sort()
 {
     const int col = m_col;
-    std::stable_sort(m_cells.begin() + 1, m_cells.end(),
-                     [col](const QStringList &a, const QStringList &b) {
-                         return gridCellLess(a[col], b[col]);
-                     });
+    std::stable_sort(
+        m_cells.begin() + 1, m_cells.end(),
+        [col](const QStringList &a, const QStringList &b) { return gridCellLess(a[col], b[col]); });
 }
 
 } // namespace tarvex

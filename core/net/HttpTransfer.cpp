@@ -12,9 +12,9 @@
 namespace tarvex {
 
 HttpTransfer::HttpTransfer(QObject *parent)
-    : QObject(parent), m_manager(new QNetworkAccessManager(this))
-{
-}
+    : QObject(parent),
+      m_manager(new QNetworkAccessManager(this))
+{ }
 
 namespace {
 
@@ -123,14 +123,11 @@ HttpTransfer::Result HttpTransfer::OpenURL()
     // meanwhile, and then nothing after the wait runs.
     if (!reply->isFinished()) {
         switch (wait.exec(m_timeoutMs)) {
-        case NestedWait::Result::ProgramEnded:
-            refuse(tr("The program is ending."));
-            break;
+        case NestedWait::Result::ProgramEnded: refuse(tr("The program is ending.")); break;
         case NestedWait::Result::TimedOut:
             refuse(tr("%1 did not answer within %2 seconds.").arg(host, seconds(m_timeoutMs)));
             break;
-        case NestedWait::Result::Finished:
-            break;
+        case NestedWait::Result::Finished: break;
         }
     }
 
@@ -140,7 +137,8 @@ HttpTransfer::Result HttpTransfer::OpenURL()
     if (!refusal.isEmpty()) {
         result.error = refusal;
     } else if (reply->error() == QNetworkReply::TooManyRedirectsError) {
-        result.error = tr("%1 redirected the request more than %2 times.").arg(host).arg(MaxRedirects);
+        result.error =
+            tr("%1 redirected the request more than %2 times.").arg(host).arg(MaxRedirects);
     } else if (reply->error() != QNetworkReply::NoError) {
         result.error = reply->errorString();
     } else {

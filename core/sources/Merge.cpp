@@ -14,9 +14,8 @@ ListedServer pageRow(const QString &name, const QString &address, const QString 
     row.map = map;
     row.fromPage = true;
     const QString trimmed = address.trimmed();
-    row.target = parseAddressText(trimmed.contains(u':')
-                                      ? trimmed
-                                      : trimmed + QStringLiteral(":%1").arg(DefaultGamePort));
+    row.target = parseAddressText(
+        trimmed.contains(u':') ? trimmed : trimmed + QStringLiteral(":%1").arg(DefaultGamePort));
     if (row.target && checkAddress(*row.target) != AddressCheck::Usable)
         row.target.reset();
     return row;

@@ -11,9 +11,9 @@ namespace tarvex::sources {
 // One row of the server list as the sources give it.
 struct ListedServer
 {
-    QString address;                    // the text of the Address column
+    QString address; // the text of the Address column
     std::optional<ServerAddress> target; // where its status is asked; none for host names
-    QString name, players, map;          // the page's texts; empty from address-only sources
+    QString name, players, map; // the page's texts; empty from address-only sources
     bool fromPage = false;
 };
 

@@ -174,9 +174,6 @@ std::optional<ListResult> parseMasterReply(const QByteArray &datagram, const QHo
     return out.result;
 }
 
-QByteArray masterQuery()
-{
-    return QByteArray("query\n\0", 7);
-}
+QByteArray masterQuery() { return QByteArray("query\n\0", 7); }
 
 } // namespace tarvex::sources

@@ -50,7 +50,7 @@ std::optional<ServerAddress> parseAddressText(QStringView text);
 struct ListResult
 {
     QList<ServerAddress> addresses;
-    int refused = 0;   // malformed or not usable
+    int refused = 0; // malformed or not usable
     bool capped = false; // more than MaxListEntries entries: the rest was left out
 };
 

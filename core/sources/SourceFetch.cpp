@@ -108,7 +108,8 @@ FetchResult fetchMaster(const SourceEntry &entry, const UdpTimings &timings)
         QObject::connect(&socket, &QUdpSocket::readyRead, wait.context(), [&] {
             for (int guard = 0; guard < 256 && socket.hasPendingDatagrams() && !list; ++guard) {
                 const QNetworkDatagram d = socket.receiveDatagram(65536);
-                list = parseMasterReply(d.data(), d.senderAddress(), quint16(d.senderPort()), *address, port);
+                list = parseMasterReply(d.data(), d.senderAddress(), quint16(d.senderPort()),
+                                        *address, port);
             }
             if (list)
                 wait.finish();
@@ -174,8 +175,8 @@ FetchResult favourites(const SourceEntry &entry)
 {
     ListResult list;
     QSet<quint64> seen;
-    for (const QString &item : entry.address.split(QRegularExpression(QStringLiteral("[\\s,]+")),
-                                                   Qt::SkipEmptyParts)) {
+    for (const QString &item :
+         entry.address.split(QRegularExpression(QStringLiteral("[\\s,]+")), Qt::SkipEmptyParts)) {
         const auto a = parseAddressText(item);
         if (!a || checkAddress(*a) != AddressCheck::Usable) {
             ++list.refused;

@@ -97,19 +97,22 @@ std::optional<QString> checkEntry(const SourceEntry &entry)
     switch (entry.kind) {
     case SourceKind::Page:
         if (!a.isEmpty() && !isHttpUrl(a))
-            return QStringLiteral("The page's host must be an http:// address, such as http://example.org:8080.");
+            return QStringLiteral(
+                "The page's host must be an http:// address, such as http://example.org:8080.");
         return std::nullopt;
     case SourceKind::TextList:
     case SourceKind::BinaryList:
         if (!isHttpUrl(a))
-            return QStringLiteral("A list needs its whole http:// address, such as http://example.org/?raw=1.");
+            return QStringLiteral(
+                "A list needs its whole http:// address, such as http://example.org/?raw=1.");
         return std::nullopt;
     case SourceKind::Master: {
         static const QRegularExpression form(
             QStringLiteral(R"(^[A-Za-z0-9]([A-Za-z0-9.-]{0,252})(:[0-9]{1,5})?$)"));
         const QRegularExpressionMatch m = form.match(a);
         if (!m.hasMatch() || (m.hasCaptured(2) && m.captured(2).mid(1).toUInt() - 1 > 65534))
-            return QStringLiteral("A master is a host name or IPv4 address, with an optional :port.");
+            return QStringLiteral(
+                "A master is a host name or IPv4 address, with an optional :port.");
         return std::nullopt;
     }
     case SourceKind::Lan: {
@@ -121,10 +124,13 @@ std::optional<QString> checkEntry(const SourceEntry &entry)
         return std::nullopt;
     }
     case SourceKind::Favourites: {
-        for (const QString &item : a.split(QRegularExpression(QStringLiteral("[\\s,]+")), Qt::SkipEmptyParts)) {
+        for (const QString &item :
+             a.split(QRegularExpression(QStringLiteral("[\\s,]+")), Qt::SkipEmptyParts)) {
             const auto parsed = parseAddressText(item);
             if (!parsed || checkAddress(*parsed) != AddressCheck::Usable)
-                return QStringLiteral("%1 is not a game server address (a.b.c.d:port, port 1024 to 65535).").arg(item);
+                return QStringLiteral(
+                           "%1 is not a game server address (a.b.c.d:port, port 1024 to 65535).")
+                    .arg(item);
         }
         return std::nullopt;
     }
@@ -159,7 +165,8 @@ QList<SourceEntry> loadSources()
             ? address.toStringList().join(QStringLiteral(", "))
             : address.toString();
         const QString on = s.value(QStringLiteral("enabled"), QStringLiteral("True")).toString();
-        e.enabled = on.compare(QLatin1String("False"), Qt::CaseInsensitive) != 0 && on != QLatin1String("0");
+        e.enabled = on.compare(QLatin1String("False"), Qt::CaseInsensitive) != 0
+            && on != QLatin1String("0");
         entries.append(e);
     }
     s.endArray();
@@ -175,7 +182,8 @@ bool saveSources(const QList<SourceEntry> &entries)
         s.setArrayIndex(i);
         s.setValue(QStringLiteral("kind"), kindKey(entries[i].kind));
         s.setValue(QStringLiteral("address"), entries[i].address);
-        s.setValue(QStringLiteral("enabled"), entries[i].enabled ? QStringLiteral("True") : QStringLiteral("False"));
+        s.setValue(QStringLiteral("enabled"),
+                   entries[i].enabled ? QStringLiteral("True") : QStringLiteral("False"));
     }
     s.endArray();
     s.sync();

@@ -66,7 +66,8 @@ bool StatusEngine::start(const QList<sources::ServerAddress> &targets, QString *
         closeSocket();
         return false;
     }
-    m_socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, QVariant(ReceiveBufferBytes));
+    m_socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption,
+                              QVariant(ReceiveBufferBytes));
     // ICMP errors for an unconnected socket arrive only with IP_RECVERR; a server whose
     // port is closed is then known down at once instead of after every time-out.
     const int on = 1;
@@ -204,8 +205,8 @@ void StatusEngine::readErrors()
             // (a fragmentation notice, say) say nothing about it.
             if (ee->ee_origin != SO_EE_ORIGIN_ICMP || ee->ee_type != 3 || ee->ee_code == 4)
                 continue;
-            const quint64 key = (quint64(ntohl(original.sin_addr.s_addr)) << 16)
-                | ntohs(original.sin_port);
+            const quint64 key =
+                (quint64(ntohl(original.sin_addr.s_addr)) << 16) | ntohs(original.sin_port);
             const auto it = m_byKey.constFind(key);
             if (it != m_byKey.constEnd() && m_targets[*it].state == State::InFlight) {
                 --m_outstanding;

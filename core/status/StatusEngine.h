@@ -26,14 +26,14 @@ class StatusEngine final : public QObject
 public:
     struct Options
     {
-        int intervalMs = 10;     // between two sends
+        int intervalMs = 10; // between two sends
         int maxOutstanding = 128; // servers with a query in flight
         QList<int> timeoutsMs{1000, 1500, 2000}; // one per attempt
     };
 
     enum class Outcome {
         Answered,
-        Down,     // an ICMP error (port unreachable and the like) came back
+        Down, // an ICMP error (port unreachable and the like) came back
         NoAnswer, // every attempt timed out
     };
     Q_ENUM(Outcome)
@@ -89,12 +89,12 @@ private:
     QUdpSocket *m_socket = nullptr;
     QTimer m_timer;
     QElapsedTimer m_clock;
-    QList<Target> m_targets;               // distinct addresses
-    QList<QList<int>> m_indexesOf;          // per target: the caller's indexes
-    QHash<quint64, int> m_byKey;            // address key -> target
-    std::deque<int> m_retries;              // timed out, to be sent again first
+    QList<Target> m_targets; // distinct addresses
+    QList<QList<int>> m_indexesOf; // per target: the caller's indexes
+    QHash<quint64, int> m_byKey; // address key -> target
+    std::deque<int> m_retries; // timed out, to be sent again first
     std::vector<std::deque<Deadline>> m_deadlines; // per attempt, in send order
-    int m_next = 0;                         // next target never sent
+    int m_next = 0; // next target never sent
     int m_outstanding = 0;
     int m_done = 0;
     bool m_running = false;

@@ -47,10 +47,7 @@ std::optional<Player> readPlayer(QByteArrayView line)
 
 } // namespace
 
-QByteArray statusQuery()
-{
-    return QByteArray("\xff\xff\xff\xffstatus\n", 11);
-}
+QByteArray statusQuery() { return QByteArray("\xff\xff\xff\xffstatus\n", 11); }
 
 QString ServerStatus::value(const char *key) const
 {

@@ -55,7 +55,9 @@ bool rawPacketSequence(const unsigned char *buf, std::size_t len, uint16_t *seqN
 }
 
 EchoSession::EchoSession(int fd, SocketKind kind, uint16_t identifier)
-    : m_fd(fd), m_kind(kind), m_idNet(htons(identifier))
+    : m_fd(fd),
+      m_kind(kind),
+      m_idNet(htons(identifier))
 {
     // Sequences start somewhere else in every session, so that a late answer to an
     // earlier session's request (same identifier) is unlikely to match a new one.
@@ -111,8 +113,8 @@ void EchoSession::send(uint64_t token, uint32_t destination, uint32_t timeoutMs,
         settled.push_back({token, failedWith(statusFromSendErrno(errno))});
         return;
     }
-    m_pending.emplace(seqNet,
-                      Pending{token, destination, sent, sent + std::chrono::milliseconds(timeoutMs)});
+    m_pending.emplace(
+        seqNet, Pending{token, destination, sent, sent + std::chrono::milliseconds(timeoutMs)});
 }
 
 void EchoSession::drainErrorQueue(std::vector<SettledEcho> &settled)

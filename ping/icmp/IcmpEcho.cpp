@@ -30,7 +30,7 @@ struct EchoHeader
     uint8_t code;
     uint16_t checksum;
     uint16_t identifier; // network byte order
-    uint16_t sequence;   // network byte order
+    uint16_t sequence; // network byte order
 };
 static_assert(sizeof(EchoHeader) == kIcmpHeaderSize);
 
@@ -147,8 +147,8 @@ bool inspectRawPacket(const unsigned char *buf, std::size_t len, uint32_t destin
     return true;
 }
 
-bool isDatagramReply(const unsigned char *buf, std::size_t len, uint32_t destination,
-                     uint32_t from, uint16_t seqNet)
+bool isDatagramReply(const unsigned char *buf, std::size_t len, uint32_t destination, uint32_t from,
+                     uint16_t seqNet)
 {
     if (len < kIcmpHeaderSize)
         return false;
@@ -160,7 +160,8 @@ bool inspectErrorQueueMessage(const msghdr &msg, std::size_t dataLen, uint16_t s
                               uint32_t *status)
 {
     const auto *data = static_cast<const unsigned char *>(msg.msg_iov[0].iov_base);
-    const auto *controlEnd = static_cast<const unsigned char *>(msg.msg_control) + msg.msg_controllen;
+    const auto *controlEnd =
+        static_cast<const unsigned char *>(msg.msg_control) + msg.msg_controllen;
     for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(const_cast<msghdr *>(&msg), c)) {
         if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR)
             continue;
@@ -246,7 +247,8 @@ EchoOutcome sendEcho(int fd, SocketKind kind, uint32_t destination, uint32_t tim
         const Clock::time_point now = Clock::now();
         if (!first && now >= deadline)
             break;
-        const timespec wait = toTimespec(now >= deadline ? Clock::duration::zero() : deadline - now);
+        const timespec wait =
+            toTimespec(now >= deadline ? Clock::duration::zero() : deadline - now);
         pollfd pfd{fd, POLLIN, 0};
         const int ready = ppoll(&pfd, 1, &wait, nullptr);
         if (ready < 0) {
@@ -287,8 +289,8 @@ EchoOutcome sendEcho(int fd, SocketKind kind, uint32_t destination, uint32_t tim
             if (kind == SocketKind::Raw) {
                 uint32_t status = 0;
                 bool isReply = false;
-                if (inspectRawPacket(buf, std::size_t(n), destination, from.sin_addr.s_addr,
-                                     idNet, seqNet, &status, &isReply))
+                if (inspectRawPacket(buf, std::size_t(n), destination, from.sin_addr.s_addr, idNet,
+                                     seqNet, &status, &isReply))
                     return isReply ? replied(sent, received) : failed(status);
             } else if (isDatagramReply(buf, std::size_t(n), destination, from.sin_addr.s_addr,
                                        seqNet)) {

@@ -19,14 +19,14 @@ static_assert(kEchoPayloadSize == 24);
 
 enum class SocketKind {
     Datagram, // "ping socket": allowed where net.ipv4.ping_group_range holds the user's group
-    Raw,      // needs CAP_NET_RAW
+    Raw, // needs CAP_NET_RAW
 };
 
 struct EchoOutcome
 {
     bool replied = false;
-    uint32_t status = 0;    // IP status when no reply came (0: failed without a reason)
-    uint32_t rttMs = 0;     // whole milliseconds, when replied
+    uint32_t status = 0; // IP status when no reply came (0: failed without a reason)
+    uint32_t rttMs = 0; // whole milliseconds, when replied
     uint64_t rttMicros = 0; // the same, finer (for measurements)
 };
 
@@ -63,8 +63,8 @@ bool inspectRawPacket(const unsigned char *buf, std::size_t len, uint32_t destin
 
 // A packet from a ping socket (ICMP only; the kernel has matched the identifier): whether
 // it is the echo reply to the request with that sequence.
-bool isDatagramReply(const unsigned char *buf, std::size_t len, uint32_t destination,
-                     uint32_t from, uint16_t seqNet);
+bool isDatagramReply(const unsigned char *buf, std::size_t len, uint32_t destination, uint32_t from,
+                     uint16_t seqNet);
 
 // One message from a ping socket's error queue, whose data (our request's echo header, when
 // the kernel queued it) is dataLen bytes long: true with *status when one of its control

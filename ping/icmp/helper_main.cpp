@@ -103,7 +103,8 @@ const char *parseRequest(const std::string &line, Request *request, std::string 
             break;
         start = blank + 1;
     }
-    if (count != 4 || fields[0] != "echo" || !parseDigits(fields[1], 18, UINT64_MAX, &request->token))
+    if (count != 4 || fields[0] != "echo"
+        || !parseDigits(fields[1], 18, UINT64_MAX, &request->token))
         return "request";
     *tokenText = fields[1];
     if (!parseAddress(fields[2], &request->destination))
@@ -132,16 +133,16 @@ bool writeAll(const std::string &text)
 std::string answerLine(const SettledEcho &s)
 {
     char line[96];
-    std::snprintf(line, sizeof line, "%llu R %d %u %llu\n", static_cast<unsigned long long>(s.token),
-                  s.outcome.replied ? 1 : 0, unsigned(s.outcome.status),
-                  static_cast<unsigned long long>(s.outcome.rttMicros));
+    std::snprintf(line, sizeof line, "%llu R %d %u %llu\n",
+                  static_cast<unsigned long long>(s.token), s.outcome.replied ? 1 : 0,
+                  unsigned(s.outcome.status), static_cast<unsigned long long>(s.outcome.rttMicros));
     return line;
 }
 
 timespec until(EchoClock::time_point when, EchoClock::time_point now)
 {
-    const auto ns = when <= now ? 0
-                                : std::chrono::duration_cast<std::chrono::nanoseconds>(when - now).count();
+    const auto ns =
+        when <= now ? 0 : std::chrono::duration_cast<std::chrono::nanoseconds>(when - now).count();
     return timespec{time_t(ns / 1000000000), long(ns % 1000000000)};
 }
 
@@ -150,7 +151,8 @@ timespec until(EchoClock::time_point when, EchoClock::time_point now)
 int main(int argc, char **)
 {
     if (argc != 1) {
-        std::fputs("usage: pingocx-icmp-helper (requests on standard input, see its source)\n", stderr);
+        std::fputs("usage: pingocx-icmp-helper (requests on standard input, see its source)\n",
+                   stderr);
         return 2;
     }
     const int fd = openIcmpSocket(SocketKind::Raw);
@@ -195,7 +197,8 @@ int main(int argc, char **)
         now = EchoClock::now();
         const timespec wait = until(wake, now);
         pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {fd, POLLIN, 0}};
-        const int ready = ppoll(fds, 2, wake == EchoClock::time_point::max() ? nullptr : &wait, nullptr);
+        const int ready =
+            ppoll(fds, 2, wake == EchoClock::time_point::max() ? nullptr : &wait, nullptr);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
@@ -222,7 +225,8 @@ int main(int argc, char **)
             }
             Request request{};
             std::string token = "-";
-            const char *refused = line.size() > kMaxLine ? "request" : parseRequest(line, &request, &token);
+            const char *refused =
+                line.size() > kMaxLine ? "request" : parseRequest(line, &request, &token);
             if (!refused && waiting.size() + session.outstanding() >= kMaxQueued)
                 refused = "busy";
             if (refused) {

@@ -50,7 +50,8 @@ void writeTool(const QString &path, const QString &marker, bool executable = tru
     file.write("#!" + interpreter + "\necho '" + QFileInfo(path).fileName().toUtf8() + "' >> '"
                + marker.toUtf8() + "'\n");
     file.close();
-    QFile::Permissions perms = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+    QFile::Permissions perms =
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
     if (executable)
         perms |= QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
     QVERIFY(file.setPermissions(perms));
@@ -94,10 +95,7 @@ private:
     QString m_marker;
 };
 
-void TestAbout::initTestCase()
-{
-    m_path = qgetenv("PATH");
-}
+void TestAbout::initTestCase() { m_path = qgetenv("PATH"); }
 
 void TestAbout::init()
 {
@@ -135,10 +133,13 @@ void TestAbout::textsAndVersion()
 
     const QStringList lines = box.lblDisclaimer->text().split(QStringLiteral("\r\n"));
     QCOMPARE(lines.size(), 4);
-    QVERIFY(lines[0].contains(QStringLiteral("Copyright")) && lines[0].contains(QStringLiteral("Tarvex")));
+    QVERIFY(lines[0].contains(QStringLiteral("Copyright"))
+            && lines[0].contains(QStringLiteral("Tarvex")));
     QCOMPARE(lines[1], QString());
-    QVERIFY(lines[2].contains(QStringLiteral("Thanks")) && lines[2].contains(QStringLiteral("QStat")));
-    QVERIFY(lines[3].startsWith(QStringLiteral("QStat")) && lines[3].contains(QStringLiteral("1996-2014")));
+    QVERIFY(lines[2].contains(QStringLiteral("Thanks"))
+            && lines[2].contains(QStringLiteral("QStat")));
+    QVERIFY(lines[3].startsWith(QStringLiteral("QStat"))
+            && lines[3].contains(QStringLiteral("1996-2014")));
     for (const QString &name : {QStringLiteral("Jankowski"), QStringLiteral("Hartland")})
         QVERIFY(!box.lblDisclaimer->text().contains(name));
 
@@ -181,14 +182,15 @@ void TestAbout::expectStarted(const QString &expected)
 void TestAbout::toolOnThePath_data()
 {
     QTest::addColumn<QStringList>("tools"); // "name" or "name:noexec" or "name:broken"
-    QTest::addColumn<QString>("expected");  // the tool started; empty: the message
+    QTest::addColumn<QString>("expected"); // the tool started; empty: the message
 
-    QTest::newRow("hardinfo") << QStringList{QStringLiteral("hardinfo")} << QStringLiteral("hardinfo");
+    QTest::newRow("hardinfo") << QStringList{QStringLiteral("hardinfo")}
+                              << QStringLiteral("hardinfo");
     QTest::newRow("an information centre before a monitor")
         << QStringList{QStringLiteral("gnome-system-monitor"), QStringLiteral("kinfocenter")}
         << QStringLiteral("kinfocenter");
-    QTest::newRow("only a monitor")
-        << QStringList{QStringLiteral("mate-system-monitor")} << QStringLiteral("mate-system-monitor");
+    QTest::newRow("only a monitor") << QStringList{QStringLiteral("mate-system-monitor")}
+                                    << QStringLiteral("mate-system-monitor");
     QTest::newRow("none") << QStringList() << QString();
     QTest::newRow("not executable") << QStringList{QStringLiteral("hardinfo:noexec")} << QString();
     QTest::newRow("found but cannot start")
@@ -229,7 +231,8 @@ void TestAbout::registryLookups_data()
 
     // "$" stands for the test's folder, which holds "tool" and "tools/MSINFO32.EXE".
     QTest::newRow("the path is started at once")
-        << 1 << QStringLiteral("$/tool") << 1 << QStringLiteral("$/tools") << QStringLiteral("tool");
+        << 1 << QStringLiteral("$/tool") << 1 << QStringLiteral("$/tools")
+        << QStringLiteral("tool");
     QTest::newRow("a path naming no file fails without trying the folder")
         << 1 << QStringLiteral("$/missing") << 1 << QStringLiteral("$/tools") << QString();
     QTest::newRow("the folder holding the program")
@@ -287,8 +290,10 @@ void TestAbout::splashAtStartup()
     service.setDelayMs(300);
     const QString game = m_dir->filePath(QStringLiteral("quake2"));
     writeTool(game, m_marker);
-    settings.writeIni("[Data]\nQuakeLocation=" + game.toUtf8() + "\nmnuPing=False\n"
-                      "[Endpoints]\nServerListHost=" + service.baseUrl().toUtf8() + "\n");
+    settings.writeIni("[Data]\nQuakeLocation=" + game.toUtf8()
+                      + "\nmnuPing=False\n"
+                        "[Endpoints]\nServerListHost="
+                      + service.baseUrl().toUtf8() + "\n");
 
     frmTarvex window{nullptr, frmTarvex::PingControl::Skip};
     QList<frmAbout *> duringFetch;

@@ -57,8 +57,7 @@ void TestGetKeyValue::getKeyValue_data()
         << 4 << QByteArray("\xef\xcd\xab\x00", 4) << stale << true << QStringLiteral("&hABCDEF");
     QTest::newRow("another type leaves the value as passed")
         << 2 << QByteArray("%SystemRoot%\\msinfo32.exe\0", 26) << stale << true << stale;
-    QTest::newRow("a value without any data")
-        << 1 << QByteArray() << stale << false << QString();
+    QTest::newRow("a value without any data") << 1 << QByteArray() << stale << false << QString();
     QTest::newRow("a missing value") << NoValue << QByteArray() << stale << false << QString();
     QTest::newRow("a missing key") << NoKey << QByteArray() << stale << false << QString();
 }

@@ -86,21 +86,21 @@ void TestSubmission::submit_data()
     const int normal = int(ListService::Mode::Normal);
     QTest::newRow("an address") << false << QStringLiteral("192.168.0.10") << normal
                                 << page + QStringLiteral("tIP=192.168.0.10&tPort=27910");
-    QTest::newRow("the default accepted") << false << QStringLiteral("000.000.000.000") << normal
-                                          << page + QStringLiteral("tIP=000.000.000.000&tPort=27910");
-    QTest::newRow("cancelled still sends") << true << QString() << normal
-                                           << page + QStringLiteral("tIP=&tPort=27910");
+    QTest::newRow("the default accepted")
+        << false << QStringLiteral("000.000.000.000") << normal
+        << page + QStringLiteral("tIP=000.000.000.000&tPort=27910");
+    QTest::newRow("cancelled still sends")
+        << true << QString() << normal << page + QStringLiteral("tIP=&tPort=27910");
     QTest::newRow("blank and ampersand as typed")
         << false << QStringLiteral("1.2.3.4 x&y") << normal
         << page + QStringLiteral("tIP=1.2.3.4%20x&y&tPort=27910");
     QTest::newRow("hash does not cut the query")
         << false << QStringLiteral("1.2.3.4#x") << normal
         << page + QStringLiteral("tIP=1.2.3.4%23x&tPort=27910");
-    QTest::newRow("tab and non-ASCII")
-        << false << QStringLiteral("\tm\u00fcller") << normal
-        << page + QStringLiteral("tIP=%09m%C3%BCller&tPort=27910");
-    QTest::newRow("a lone percent sign")
-        << false << QStringLiteral("50%") << normal << page + QStringLiteral("tIP=50%25&tPort=27910");
+    QTest::newRow("tab and non-ASCII") << false << QStringLiteral("\tm\u00fcller") << normal
+                                       << page + QStringLiteral("tIP=%09m%C3%BCller&tPort=27910");
+    QTest::newRow("a lone percent sign") << false << QStringLiteral("50%") << normal
+                                         << page + QStringLiteral("tIP=50%25&tPort=27910");
     QTest::newRow("page not found is still an answer")
         << false << QStringLiteral("192.168.0.10") << int(ListService::Mode::NotFound)
         << page + QStringLiteral("tIP=192.168.0.10&tPort=27910");
@@ -142,8 +142,8 @@ void TestSubmission::unreachable_data()
     QTest::addColumn<int>("mode"); // -1: nothing listens on the port
     QTest::addColumn<QString>("reason");
     QTest::newRow("refused port") << -1 << QStringLiteral("Connection refused");
-    QTest::newRow("closed without an answer") << int(ListService::Mode::Close)
-                                              << QStringLiteral("closed");
+    QTest::newRow("closed without an answer")
+        << int(ListService::Mode::Close) << QStringLiteral("closed");
 }
 
 void TestSubmission::unreachable()

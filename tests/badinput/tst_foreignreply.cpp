@@ -52,7 +52,8 @@ PrivateNetwork g_net;
 void enterPrivateNetwork()
 {
     if (geteuid() != 0) {
-        g_net.whyNot = QStringLiteral("needs root for a private network namespace (CI runs as root)");
+        g_net.whyNot =
+            QStringLiteral("needs root for a private network namespace (CI runs as root)");
         return;
     }
     if (unshare(CLONE_NEWNET) != 0) {
@@ -83,7 +84,6 @@ bool writeSysctl(const char *path, const char *value)
     QFile file(QString::fromLatin1(path));
     return file.open(QIODevice::WriteOnly) && file.write(value) > 0;
 }
-
 
 // Another process on the same host, as far as the control can tell: it answers every echo
 // request at once with a reply that is not ours (another identifier, or another sequence)
@@ -155,8 +155,10 @@ private:
                 reply(pending.front().to, pending.front().icmp);
                 pending.pop_front();
             }
-            const Clock::time_point wake = pending.empty() ? end : std::min(end, pending.front().due);
-            const auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count() + 1;
+            const Clock::time_point wake =
+                pending.empty() ? end : std::min(end, pending.front().due);
+            const auto waitMs =
+                std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count() + 1;
             pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stop[0], POLLIN, 0}};
             const int ready = poll(fds, 2, int(waitMs));
             if (ready < 0 && errno != EINTR)
@@ -185,7 +187,8 @@ private:
             ++m_strangeSent;
             reply(from, strange);
             if (m_trueAfterMs >= 0)
-                pending.push_back({Clock::now() + std::chrono::milliseconds(m_trueAfterMs), from, request});
+                pending.push_back(
+                    {Clock::now() + std::chrono::milliseconds(m_trueAfterMs), from, request});
         }
     }
 
@@ -199,7 +202,8 @@ private:
 };
 
 // An ICMP message with its checksum.
-std::vector<unsigned char> icmpMessage(uint8_t type, uint8_t code, const std::vector<unsigned char> &rest)
+std::vector<unsigned char> icmpMessage(uint8_t type, uint8_t code,
+                                       const std::vector<unsigned char> &rest)
 {
     std::vector<unsigned char> m{type, code, 0, 0};
     m.insert(m.end(), rest.begin(), rest.end());
@@ -211,8 +215,8 @@ std::vector<unsigned char> icmpMessage(uint8_t type, uint8_t code, const std::ve
 // An IPv4 header (no options) from 127.0.0.1 to 127.0.0.1, then payload.
 std::vector<unsigned char> ipPacket(const std::vector<unsigned char> &payload)
 {
-    std::vector<unsigned char> p{0x45, 0, 0, 0, 0, 0, 0x40, 0, 64, IPPROTO_ICMP, 0, 0,
-                                 127, 0, 0, 1, 127, 0, 0, 1};
+    std::vector<unsigned char> p{0x45, 0, 0,   0, 0, 0, 0x40, 0, 64, IPPROTO_ICMP,
+                                 0,    0, 127, 0, 0, 1, 127,  0, 0,  1};
     const uint16_t total = htons(uint16_t(20 + payload.size()));
     std::memcpy(&p[2], &total, 2);
     p.insert(p.end(), payload.begin(), payload.end());
@@ -287,7 +291,8 @@ void tst_ForeignReply::strangeRepliesAreIgnored()
     } else {
         // The strange reply came at once; the answer counted is the true one after it.
         QCOMPARE(result.metaType().id(), int(QMetaType::Int));
-        QVERIFY2(result.toInt() >= trueAfterMs - 2 && result.toInt() < 400, qPrintable(result.toString()));
+        QVERIFY2(result.toInt() >= trueAfterMs - 2 && result.toInt() < 400,
+                 qPrintable(result.toString()));
         QCOMPARE(responder.trueRepliesSent(), 1);
     }
     QCOMPARE(get(ping.get(), "IPAddress").toString(), QStringLiteral("127.0.0.1"));
@@ -297,7 +302,7 @@ void tst_ForeignReply::strangeRepliesAreIgnored()
 void tst_ForeignReply::decodingTakesOnlyWhatIsOurs_data()
 {
     QTest::addColumn<QByteArray>("packet"); // as a raw socket reads it
-    QTest::addColumn<int>("verdict");        // 0 not ours, 1 our reply, 2 our error report
+    QTest::addColumn<int>("verdict"); // 0 not ours, 1 our reply, 2 our error report
 
     const std::vector<unsigned char> ours{0x12, 0x34, 0x00, 0x07, 'd', 'a', 't', 'a'};
     const std::vector<unsigned char> otherId{0x12, 0xB4, 0x00, 0x07, 'd', 'a', 't', 'a'};
@@ -312,12 +317,15 @@ void tst_ForeignReply::decodingTakesOnlyWhatIsOurs_data()
         return ipPacket(icmpMessage(3, 1, quoted));
     };
     QTest::newRow("our reply") << bytes(ipPacket(icmpMessage(0, 0, ours))) << 1;
-    QTest::newRow("reply for another identifier") << bytes(ipPacket(icmpMessage(0, 0, otherId))) << 0;
-    QTest::newRow("reply for another sequence") << bytes(ipPacket(icmpMessage(0, 0, otherSeq))) << 0;
+    QTest::newRow("reply for another identifier")
+        << bytes(ipPacket(icmpMessage(0, 0, otherId))) << 0;
+    QTest::newRow("reply for another sequence")
+        << bytes(ipPacket(icmpMessage(0, 0, otherSeq))) << 0;
     QTest::newRow("our own request looped back") << bytes(ipPacket(icmpMessage(8, 0, ours))) << 0;
     QTest::newRow("error report about our request") << bytes(unreachable(ours)) << 2;
     QTest::newRow("error report about another identifier") << bytes(unreachable(otherId)) << 0;
-    QTest::newRow("reply cut inside its header") << bytes(ipPacket(icmpMessage(0, 0, ours))).left(26) << 0;
+    QTest::newRow("reply cut inside its header")
+        << bytes(ipPacket(icmpMessage(0, 0, ours))).left(26) << 0;
     QTest::newRow("error report cut inside the quote") << bytes(unreachable(ours)).left(50) << 0;
 }
 
@@ -341,7 +349,8 @@ void tst_ForeignReply::decodingTakesOnlyWhatIsOurs()
 // its status.
 void tst_ForeignReply::cutShortErrorReportIsSkipped()
 {
-    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(sock_extended_err) + sizeof(sockaddr_in))] = {};
+    alignas(cmsghdr) unsigned char
+        control[CMSG_SPACE(sizeof(sock_extended_err) + sizeof(sockaddr_in))] = {};
     auto *c = reinterpret_cast<cmsghdr *>(control);
     c->cmsg_level = SOL_IP;
     c->cmsg_type = IP_RECVERR;

@@ -63,8 +63,8 @@ public:
     QByteArray head;
     QByteArray laterHead; // when set, the head for every request after the first
     std::function<QByteArray(qint64 sent)> nextPiece; // empty: the body is complete
-    int trickleMs = 0;                                // > 0: one byte per tick
-    bool silent = false;                              // accept, never answer
+    int trickleMs = 0; // > 0: one byte per tick
+    bool silent = false; // accept, never answer
 
     RawService()
     {
@@ -137,16 +137,26 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("message");
-        QTest::newRow("gzip bomb") << "gzip" << "came compressed (gzip) though it was not asked for";
-        QTest::newRow("trickle, 1 byte a tick") << "trickle" << "did not answer within 1 seconds";
-        QTest::newRow("redirect to a silent port") << "redirect-port" << "only a redirect on the same host and port";
-        QTest::newRow("redirect on the host, then silence") << "redirect-stall" << "did not answer within 1 seconds";
-        QTest::newRow("silent host") << "silent" << "did not answer within 1 seconds";
-        QTest::newRow("50 header fields of 2000 bytes") << "fields" << "response head larger than 64 KiB";
-        QTest::newRow("64 MiB header line") << "header" << "did not answer within 1 seconds";
-        QTest::newRow("body over 32 MiB, no length") << "unsized" << "larger than 32 MiB and was refused";
-        QTest::newRow("file scheme") << "file" << "is not a web address";
-        QTest::newRow("javascript scheme") << "javascript" << "is not a web address";
+        QTest::newRow("gzip bomb") << "gzip"
+                                   << "came compressed (gzip) though it was not asked for";
+        QTest::newRow("trickle, 1 byte a tick") << "trickle"
+                                                << "did not answer within 1 seconds";
+        QTest::newRow("redirect to a silent port") << "redirect-port"
+                                                   << "only a redirect on the same host and port";
+        QTest::newRow("redirect on the host, then silence") << "redirect-stall"
+                                                            << "did not answer within 1 seconds";
+        QTest::newRow("silent host") << "silent"
+                                     << "did not answer within 1 seconds";
+        QTest::newRow("50 header fields of 2000 bytes") << "fields"
+                                                        << "response head larger than 64 KiB";
+        QTest::newRow("64 MiB header line") << "header"
+                                            << "did not answer within 1 seconds";
+        QTest::newRow("body over 32 MiB, no length") << "unsized"
+                                                     << "larger than 32 MiB and was refused";
+        QTest::newRow("file scheme") << "file"
+                                     << "is not a web address";
+        QTest::newRow("javascript scheme") << "javascript"
+                                           << "is not a web address";
     }
     void hostileAnswers()
     {
@@ -172,7 +182,8 @@ private slots:
                 + "\r\nContent-Length: 0\r\n\r\n";
         } else if (kind == QLatin1String("redirect-stall")) {
             // Followed, and then the page never comes: the deadline still holds.
-            service.head = "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 0\r\n\r\n";
+            service.head =
+                "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 0\r\n\r\n";
             service.laterHead = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n";
         } else if (kind == QLatin1String("silent")) {
             transfer.URL = QUrl(silentPort.url());
@@ -186,13 +197,15 @@ private slots:
                 transfer.setTimeoutMs(HttpTransfer::DefaultTimeoutMs);
             service.nextPiece = [junk](qint64 sent) {
                 if (sent >= junk)
-                    return sent == junk ? QByteArray("\r\nContent-Length: 0\r\n\r\n ") : QByteArray();
+                    return sent == junk ? QByteArray("\r\nContent-Length: 0\r\n\r\n ")
+                                        : QByteArray();
                 return QByteArray(int(std::min<qint64>(64 * 1024, junk - sent)), 'a');
             };
         } else if (kind == QLatin1String("fields")) {
             service.head = "HTTP/1.1 200 OK\r\n";
             for (int i = 0; i < 50; ++i)
-                service.head += "X-Junk-" + QByteArray::number(i) + ": " + QByteArray(2000, 'a') + "\r\n";
+                service.head +=
+                    "X-Junk-" + QByteArray::number(i) + ": " + QByteArray(2000, 'a') + "\r\n";
             service.head += "Content-Length: 0\r\n\r\n";
         } else if (kind == QLatin1String("unsized")) {
             service.head = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n";
@@ -223,7 +236,8 @@ private slots:
         test::TempSettings settings;
         RawService service;
         const qint64 size = 32 * 1024 * 1024 - 64;
-        service.head = "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(size) + "\r\n\r\n";
+        service.head =
+            "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(size) + "\r\n\r\n";
         service.nextPiece = bodyOf(size, 'j');
         settings.writeIni("[Endpoints]\nServerListHost=" + service.url(QString()).toUtf8() + "\n");
         HttpTransfer transfer;

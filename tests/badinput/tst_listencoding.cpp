@@ -32,8 +32,8 @@ QList<ServerRow> rowsWithNames(const QStringList &names)
 
 QByteArray encoded(const QString &page, QStringConverter::Encoding encoding, bool withBom)
 {
-    QStringEncoder encoder(encoding, withBom ? QStringConverter::Flag::WriteBom
-                                             : QStringConverter::Flag::Default);
+    QStringEncoder encoder(
+        encoding, withBom ? QStringConverter::Flag::WriteBom : QStringConverter::Flag::Default);
     return encoder(page);
 }
 
@@ -92,7 +92,8 @@ private slots:
         RecordingWindow w(log);
         w.Form_Load();
 
-        QVERIFY2(prompts.messages().isEmpty(), qPrintable(prompts.messages().join(QLatin1Char('\n'))));
+        QVERIFY2(prompts.messages().isEmpty(),
+                 qPrintable(prompts.messages().join(QLatin1Char('\n'))));
         QCOMPARE(w.Label1->text(), frmTarvex::RefreshedText);
         for (QPushButton *b : {w.cmdRefresh, w.cmdPing, w.Command1, w.cmdMoreInfo, w.cmdPingSelect})
             QVERIFY2(b->isEnabled(), qPrintable(b->objectName()));
@@ -125,13 +126,18 @@ private slots:
         QTest::addColumn<QString>("text");
         const QString html = QStringLiteral("<p>Caf\u00e9 \u03a9</p>");
         QTest::newRow("UTF-8") << html.toUtf8() << html;
-        QTest::newRow("UTF-8 with byte-order mark") << QByteArray("\xef\xbb\xbf") + html.toUtf8() << html;
+        QTest::newRow("UTF-8 with byte-order mark")
+            << QByteArray("\xef\xbb\xbf") + html.toUtf8() << html;
         QTest::newRow("UTF-16LE, mark") << encoded(html, QStringConverter::Utf16LE, true) << html;
         QTest::newRow("UTF-16BE, mark") << encoded(html, QStringConverter::Utf16BE, true) << html;
-        QTest::newRow("UTF-16LE, no mark") << encoded(html, QStringConverter::Utf16LE, false) << html;
-        QTest::newRow("UTF-16BE, no mark") << encoded(html, QStringConverter::Utf16BE, false) << html;
-        QTest::newRow("Latin-1") << QByteArray("<p>Caf\xe9</p>") << QStringLiteral("<p>Caf\u00e9</p>");
-        QTest::newRow("ASCII with zero bytes, not UTF-16") << QByteArray("ab\0cd", 5) << QString::fromLatin1("ab\0cd", 5);
+        QTest::newRow("UTF-16LE, no mark")
+            << encoded(html, QStringConverter::Utf16LE, false) << html;
+        QTest::newRow("UTF-16BE, no mark")
+            << encoded(html, QStringConverter::Utf16BE, false) << html;
+        QTest::newRow("Latin-1") << QByteArray("<p>Caf\xe9</p>")
+                                 << QStringLiteral("<p>Caf\u00e9</p>");
+        QTest::newRow("ASCII with zero bytes, not UTF-16")
+            << QByteArray("ab\0cd", 5) << QString::fromLatin1("ab\0cd", 5);
         QTest::newRow("empty") << QByteArray() << QString();
     }
     void bodyDecoding()

@@ -24,7 +24,7 @@ namespace {
 class Window : public frmTarvex
 {
 public:
-    void showAboutSplash() override {}
+    void showAboutSplash() override { }
 };
 
 QByteArray contents(const QString &path)
@@ -49,7 +49,7 @@ class NotALibraryTest : public QObject
 
 private:
     std::unique_ptr<TempSettings> m_settings;
-    QString m_text;     // the file the registry names
+    QString m_text; // the file the registry names
     QString m_registry; // the registry file
 
 private slots:
@@ -67,7 +67,8 @@ private slots:
             QSettings reg(m_registry, QSettings::IniFormat);
             reg.setValue(QStringLiteral("ProgID/%1/CLSID").arg(QLatin1String(pingocx::kProgId)),
                          hosting::registryTextOf(pingocx::CLSID_Ping));
-            reg.setValue(QStringLiteral("CLSID/%1/InprocServer32").arg(hosting::registryKeyOf(pingocx::CLSID_Ping)),
+            reg.setValue(QStringLiteral("CLSID/%1/InprocServer32")
+                             .arg(hosting::registryKeyOf(pingocx::CLSID_Ping)),
                          m_text);
         }
         QVERIFY(contents(m_registry).contains("InprocServer32"));
@@ -82,7 +83,8 @@ private slots:
         Window w;
         QVERIFY2(w.pingControl(), qPrintable(w.pingControlError()));
         QCOMPARE(w.pingControlError(), QString());
-        const hosting::Created created = hosting::createControl(QLatin1String(pingocx::kProgId), nullptr);
+        const hosting::Created created =
+            hosting::createControl(QLatin1String(pingocx::kProgId), nullptr);
         QVERIFY2(created.control, qPrintable(created.error));
         QCOMPARE(created.source, QStringLiteral("program folder"));
         delete created.control;
@@ -111,7 +113,8 @@ private slots:
         w.cmdPing->click();
         QCOMPARE(prompts.messages().size(), 1);
         const QString message = prompts.messages().first();
-        QVERIFY2(message.startsWith(QStringLiteral("Pinging is not available: the Ping control \"PingOCX.Ping\"")),
+        QVERIFY2(message.startsWith(
+                     QStringLiteral("Pinging is not available: the Ping control \"PingOCX.Ping\"")),
                  qPrintable(message));
         QVERIFY2(message.contains(QStringLiteral("not a loadable library")), qPrintable(message));
 

@@ -45,8 +45,8 @@ private slots:
     // falls on each side of the limit); the output goes on for 6 MiB.
     void megabytesOfOutput()
     {
-        const QByteArray server = "Q2S" + D + "10.0.0.5:27910" + D + "Caf\xc3\xa9 \xce\xa9 Server" + D
-            + "q2dm1" + D + "16" + D + "2" + D + "12" + D + "0\n";
+        const QByteArray server = "Q2S" + D + "10.0.0.5:27910" + D + "Caf\xc3\xa9 \xce\xa9 Server"
+            + D + "q2dm1" + D + "16" + D + "2" + D + "12" + D + "0\n";
         const QByteArray rules = "timelimit=20" + D + "fraglimit=30" + D + "version=3.20\n";
         QByteArray output = server + rules;
         int players = 0;
@@ -76,14 +76,17 @@ private slots:
         clock.start();
         w.cmdMoreInfo_Click();
         QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY2(prompts.messages().isEmpty(), qPrintable(prompts.messages().join(QLatin1Char('\n'))));
+        QVERIFY2(prompts.messages().isEmpty(),
+                 qPrintable(prompts.messages().join(QLatin1Char('\n'))));
         auto *details = w.findChild<frmMoreInfo *>();
         QVERIFY(details && details->isVisible());
-        QCOMPARE(folders.read(QStringLiteral("tmp.txt")).size(), output.size()); // all of it written
+        QCOMPARE(folders.read(QStringLiteral("tmp.txt")).size(),
+                 output.size()); // all of it written
 
         // Shown as UTF-8, also the server's name before the cut.
         QCOMPARE(row(*details->Grid1, 1),
-                 (QStringList{"10.0.0.5:27910", QStringLiteral("Caf\u00e9 \u03a9 Server"), "q2dm1", "16", "2", "12"}));
+                 (QStringList{"10.0.0.5:27910", QStringLiteral("Caf\u00e9 \u03a9 Server"), "q2dm1",
+                              "16", "2", "12"}));
         QCOMPARE(details->List1->ListCount(), 2);
         QCOMPARE(details->List1->List(1), QStringLiteral("fraglimit=30"));
         // Every whole player line of the first MiB, the cut one not; then the blank row.
@@ -111,14 +114,13 @@ private slots:
             << QByteArray(limit - 1, 'a') + "\xc3\xa9 more" << QString(limit - 1, u'a');
         QTest::newRow("three-byte character, two bytes inside")
             << QByteArray(limit - 2, 'a') + "\xe2\x82\xac" << QString(limit - 2, u'a');
-        QTest::newRow("character ending at the limit")
-            << QByteArray(limit - 2, 'a') + "\xc3\xa9" + "b" << QString(limit - 2, u'a') + u'\u00e9';
+        QTest::newRow("character ending at the limit") << QByteArray(limit - 2, 'a') + "\xc3\xa9"
+                + "b" << QString(limit - 2, u'a') + u'\u00e9';
         QTest::newRow("Latin-1 output over the limit")
             << QByteArray("caf\xe9 ") + QByteArray(limit - 6, 'a') + "\xe9\xe9"
             << QStringLiteral("caf\u00e9 ") + QString(limit - 6, u'a') + u'\u00e9';
-        QTest::newRow("cut character within the limit, not at it")
-            << QByteArray("a\xc3") + QByteArray(limit, 'b')
-            << QStringLiteral("a\u00c3") + QString(limit - 2, u'b');
+        QTest::newRow("cut character within the limit, not at it") << QByteArray("a\xc3")
+                + QByteArray(limit, 'b') << QStringLiteral("a\u00c3") + QString(limit - 2, u'b');
     }
     void readingTheFirstMiB()
     {

@@ -20,7 +20,6 @@ using namespace tarvex;
 using namespace tarvex::test;
 using tarvex::tools::ListService;
 
-
 class MainWindowTest : public QObject
 {
     Q_OBJECT
@@ -32,9 +31,11 @@ private:
     std::unique_ptr<ListService> m_service;
     QStringList m_log;
 
-    void pointAt(const QString &baseUrl, const QByteArray &extra = "QuakeLocation=/games/quake2/quake2\n")
+    void pointAt(const QString &baseUrl,
+                 const QByteArray &extra = "QuakeLocation=/games/quake2/quake2\n")
     {
-        m_settings->writeIni("[Endpoints]\nServerListHost=" + baseUrl.toUtf8() + "\n[Data]\n" + extra);
+        m_settings->writeIni("[Endpoints]\nServerListHost=" + baseUrl.toUtf8() + "\n[Data]\n"
+                             + extra);
     }
 
     std::unique_ptr<RecordingWindow> loadedWindow()
@@ -78,7 +79,9 @@ private slots:
         QVERIFY(w->isVisible());
         QVERIFY(w->mnuPingStartup->isChecked());
         QVERIFY(w->mnuCloseStartup->isChecked());
-        QCOMPARE(m_log, (QStringList{"message:You must locate Quake to continue.", "locate", "about", "ping"}));
+        QCOMPARE(
+            m_log,
+            (QStringList{"message:You must locate Quake to continue.", "locate", "about", "ping"}));
         QCOMPARE(m_service->listRequests(), 1);
         QCOMPARE(w->Label1->text(), frmTarvex::RefreshedText);
         // Titles written through the current cell, which stays on the title row.
@@ -159,12 +162,18 @@ private slots:
     {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("description");
-        QTest::newRow("refused") << "refused" << "Connection refused";
-        QTest::newRow("404") << "404" << "server replied: Not Found";
-        QTest::newRow("500") << "500" << "server replied: Internal Server Error";
-        QTest::newRow("headers then nothing") << "stall" << "did not answer within 0.3 seconds";
-        QTest::newRow("199 characters") << "short" << "";
-        QTest::newRow("over 32 MiB") << "huge" << "larger than 32 MiB";
+        QTest::newRow("refused") << "refused"
+                                 << "Connection refused";
+        QTest::newRow("404") << "404"
+                             << "server replied: Not Found";
+        QTest::newRow("500") << "500"
+                             << "server replied: Internal Server Error";
+        QTest::newRow("headers then nothing") << "stall"
+                                              << "did not answer within 0.3 seconds";
+        QTest::newRow("199 characters") << "short"
+                                        << "";
+        QTest::newRow("over 32 MiB") << "huge"
+                                     << "larger than 32 MiB";
     }
     void failedFetches()
     {
@@ -203,8 +212,11 @@ private slots:
 
         QCOMPARE(m_prompts->messages().size(), 1);
         const QString message = m_prompts->messages().first();
-        QVERIFY2(message.startsWith(QLatin1String("Unable to connect to main server database.  ")), qPrintable(message));
-        QVERIFY2(message.endsWith(QLatin1String("  Try again by pressing the REFRESH LIST button.")), qPrintable(message));
+        QVERIFY2(message.startsWith(QLatin1String("Unable to connect to main server database.  ")),
+                 qPrintable(message));
+        QVERIFY2(
+            message.endsWith(QLatin1String("  Try again by pressing the REFRESH LIST button.")),
+            qPrintable(message));
         QVERIFY2(message.contains(description), qPrintable(message));
         QCOMPARE(m_prompts->prompts().first().icon, ui::MsgIcon::None);
         QCOMPARE(m_prompts->prompts().first().title, QStringLiteral("Tarvex"));
@@ -291,26 +303,33 @@ private slots:
         // Every control lies within the client area (the grid may reach a pixel above it)
         // and none overlaps another.
         const QRect client = w->centralWidget()->rect().adjusted(0, -1, 0, 0);
-        const QList<QWidget *> controls{w->Grid1, w->cmdRefresh, w->cmdPing, w->Command1,
-                                        w->cmdPingSelect, w->cmdMoreInfo, w->Label1, w->Label2};
+        const QList<QWidget *> controls{w->Grid1,         w->cmdRefresh,  w->cmdPing, w->Command1,
+                                        w->cmdPingSelect, w->cmdMoreInfo, w->Label1,  w->Label2};
         for (qsizetype i = 0; i < controls.size(); ++i) {
             const QRect at = controls[i]->geometry();
             QVERIFY2(client.contains(at), qPrintable(controls[i]->objectName()));
             for (qsizetype j = i + 1; j < controls.size(); ++j)
                 QVERIFY2(!at.intersects(controls[j]->geometry()),
-                         qPrintable(controls[i]->objectName() + QLatin1Char('/') + controls[j]->objectName()));
+                         qPrintable(controls[i]->objectName() + QLatin1Char('/')
+                                    + controls[j]->objectName()));
         }
-        for (QPushButton *b : {w->cmdRefresh, w->cmdPing, w->Command1, w->cmdMoreInfo, w->cmdPingSelect}) {
+        for (QPushButton *b :
+             {w->cmdRefresh, w->cmdPing, w->Command1, w->cmdMoreInfo, w->cmdPingSelect}) {
             QString caption = b->text();
             caption.remove(QLatin1Char('&'));
             const int needed = b->fontMetrics().horizontalAdvance(caption) + 8;
-            QVERIFY2(needed <= b->width(), qPrintable(QStringLiteral("%1 needs %2 px, has %3")
-                                                          .arg(caption).arg(needed).arg(b->width())));
+            QVERIFY2(needed <= b->width(),
+                     qPrintable(QStringLiteral("%1 needs %2 px, has %3")
+                                    .arg(caption)
+                                    .arg(needed)
+                                    .arg(b->width())));
         }
         for (const QString &status : {frmTarvex::RefreshedText, ServerPing::FinishedText}) {
             const int needed = w->Label1->fontMetrics().horizontalAdvance(status);
             QVERIFY2(needed <= w->Label1->width(),
-                     qPrintable(QStringLiteral("status needs %1 px, has %2").arg(needed).arg(w->Label1->width())));
+                     qPrintable(QStringLiteral("status needs %1 px, has %2")
+                                    .arg(needed)
+                                    .arg(w->Label1->width())));
         }
         QCOMPARE(w->mnuPingStartup->text(), QStringLiteral("&Ping On Startup"));
         QCOMPARE(w->mnuCloseStartup->text(), QStringLiteral("&Close On Game Startup"));

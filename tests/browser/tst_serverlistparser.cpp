@@ -40,8 +40,8 @@ const QString Header = QStringLiteral(
 
 QString withTail(const QString &body, int gap = 70)
 {
-    return body + QString(gap, QLatin1Char(' ')) + QStringLiteral("Notes: end of the list.</body></html>")
-        + QString(120, QLatin1Char(' '));
+    return body + QString(gap, QLatin1Char(' '))
+        + QStringLiteral("Notes: end of the list.</body></html>") + QString(120, QLatin1Char(' '));
 }
 
 } // namespace
@@ -54,14 +54,14 @@ private slots:
     void workedExample()
     {
         const QString row = QStringLiteral(
-            "<tr><td><font face=\"arial\">Alpha</font></td><td><font face=\"arial\">10.0.0.1:27910</font></td>"
+            "<tr><td><font face=\"arial\">Alpha</font></td><td><font "
+            "face=\"arial\">10.0.0.1:27910</font></td>"
             "<td><font face=\"arial\">3/8</font></td><td><font face=\"arial\">q2dm1</font></td>"
             "<td><font face=\"arial\">0</font></td></tr>");
         GridData grid = freshGrid();
         ServerList::parsePage(withTail(Header + row), grid);
         QCOMPARE(grid.Rows(), 2);
-        QCOMPARE(rowTexts(grid, 1),
-                 (QStringList{"Alpha", "10.0.0.1:27910", "3/8", "q2dm1", ""}));
+        QCOMPARE(rowTexts(grid, 1), (QStringList{"Alpha", "10.0.0.1:27910", "3/8", "q2dm1", ""}));
     }
 
     void rowsInPageOrderWithoutPlaceholder()
@@ -73,8 +73,9 @@ private slots:
         ServerList::parsePage(listPage(rows), grid);
         QCOMPARE(grid.Rows(), 4);
         for (int i = 0; i < 3; ++i) {
-            QCOMPARE(rowTexts(grid, i + 1),
-                     (QStringList{rows[i].name, rows[i].address, rows[i].players, rows[i].map, ""}));
+            QCOMPARE(
+                rowTexts(grid, i + 1),
+                (QStringList{rows[i].name, rows[i].address, rows[i].players, rows[i].map, ""}));
         }
         for (int r = 0; r < grid.Rows(); ++r)
             QVERIFY(grid.TextMatrix(r, 0) != ServerList::PlaceholderText);
@@ -84,11 +85,16 @@ private slots:
     {
         QTest::addColumn<QString>("cell");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("quoted") << "<font face=\"arial\">Alpha</font>" << "Alpha";
-        QTest::newRow("unquoted loses a letter") << "<font face=arial>Alpha</font>" << "lpha";
-        QTest::newRow("any case") << "<FONT FACE=\"ARIAL\">Alpha</FONT>" << "Alpha";
-        QTest::newRow("empty cell") << "<font face=\"arial\"></font>" << "";
-        QTest::newRow("markup kept") << "<font face=\"arial\"><b>Bold</b></font>" << "<b>Bold</b>";
+        QTest::newRow("quoted") << "<font face=\"arial\">Alpha</font>"
+                                << "Alpha";
+        QTest::newRow("unquoted loses a letter") << "<font face=arial>Alpha</font>"
+                                                 << "lpha";
+        QTest::newRow("any case") << "<FONT FACE=\"ARIAL\">Alpha</FONT>"
+                                  << "Alpha";
+        QTest::newRow("empty cell") << "<font face=\"arial\"></font>"
+                                    << "";
+        QTest::newRow("markup kept") << "<font face=\"arial\"><b>Bold</b></font>"
+                                     << "<b>Bold</b>";
     }
     void cellMarkers()
     {
@@ -207,9 +213,9 @@ private slots:
     void agreesWithPlainCutting()
     {
         const QStringList pieces{
-            "<tr>", "</tr>", "</TR>", "<td>", "<font face=\"arial\">", "<font face=arial>",
-            "ARIAL", "</font>", "</FONT>", "retries", "RETRIES", "Notes", "nOtEs", "Alpha",
-            "10.0.0.1:27910", " ", "\n", "x", "arial\">", "</fon", "</t", "é", "q2dm1",
+            "<tr>", "</tr>", "</TR>", "<td>", "<font face=\"arial\">", "<font face=arial>", "ARIAL",
+            "</font>", "</FONT>", "retries", "RETRIES", "Notes", "nOtEs", "Alpha", "10.0.0.1:27910",
+            " ", "\n", "x", "arial\">", "</fon", "</t", "é", "q2dm1",
             // letters outside ASCII whose case folding is an ASCII letter, or near one
             "note\u017f", "ar\u0130al", "ar\u0131al", "\u212a", "</FONT\u0131"};
         QRandomGenerator rng(20261207);
@@ -240,7 +246,8 @@ private slots:
         QCOMPARE(grid.TextMatrix(20000, 1), rows.last().address);
         // The row bound keeps the first rows and says the page was cut.
         GridData bounded = freshGrid();
-        const ServerList::ParseOutcome outcome = ServerList::parsePage(listPage(rows), bounded, 19999);
+        const ServerList::ParseOutcome outcome =
+            ServerList::parsePage(listPage(rows), bounded, 19999);
         QVERIFY(outcome.cut);
         QCOMPARE(outcome.rows, 19999);
         QCOMPARE(bounded.Rows(), 20000);

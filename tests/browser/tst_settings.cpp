@@ -47,7 +47,8 @@ private slots:
         const QByteArray ini = settings.readIni();
         QVERIFY2(ini.contains("[Data]"), ini);
         QVERIFY2(ini.contains("mnuPing=False"), ini);
-        QCOMPARE(Settings::GetBoolSetting(Settings::DataSection, Settings::KeyPingOnStartup, true), false);
+        QCOMPARE(Settings::GetBoolSetting(Settings::DataSection, Settings::KeyPingOnStartup, true),
+                 false);
         QCOMPARE(Settings::GetSetting(Settings::DataSection, Settings::KeyQuakeLocation, QString()),
                  QStringLiteral("/games/quake 2, final/quake2"));
     }
@@ -58,10 +59,15 @@ private slots:
         QTest::addColumn<bool>("ping");
         QTest::addColumn<bool>("close");
         QTest::newRow("absent") << QByteArray("[Data]\n") << true << true;
-        QTest::newRow("lower case") << QByteArray("[Data]\nmnuPing=false\nmnuCloseStartup=TRUE\n") << false << true;
-        QTest::newRow("numbers") << QByteArray("[Data]\nmnuPing=0\nmnuCloseStartup=7\n") << false << true;
-        QTest::newRow("unreadable") << QByteArray("[Data]\nmnuPing=maybe\nmnuCloseStartup=\n") << true << true;
-        QTest::newRow("not INI at all") << QByteArray("\x7f" "ELF\x01\x02\x00\xff garbage ===\n[[[") << true << true;
+        QTest::newRow("lower case")
+            << QByteArray("[Data]\nmnuPing=false\nmnuCloseStartup=TRUE\n") << false << true;
+        QTest::newRow("numbers") << QByteArray("[Data]\nmnuPing=0\nmnuCloseStartup=7\n") << false
+                                 << true;
+        QTest::newRow("unreadable")
+            << QByteArray("[Data]\nmnuPing=maybe\nmnuCloseStartup=\n") << true << true;
+        QTest::newRow("not INI at all") << QByteArray("\x7f"
+                                                      "ELF\x01\x02\x00\xff garbage ===\n[[[")
+                                        << true << true;
     }
     void storedValuesAsWrittenByHand()
     {
@@ -70,8 +76,10 @@ private slots:
         QFETCH(bool, close);
         test::TempSettings settings;
         settings.writeIni(ini);
-        QCOMPARE(Settings::GetBoolSetting(Settings::DataSection, Settings::KeyPingOnStartup, true), ping);
-        QCOMPARE(Settings::GetBoolSetting(Settings::DataSection, Settings::KeyCloseOnStartup, true), close);
+        QCOMPARE(Settings::GetBoolSetting(Settings::DataSection, Settings::KeyPingOnStartup, true),
+                 ping);
+        QCOMPARE(Settings::GetBoolSetting(Settings::DataSection, Settings::KeyCloseOnStartup, true),
+                 close);
     }
 
     void unwritableStoreIsReported()
@@ -95,7 +103,11 @@ private slots:
                  QUrl(QStringLiteral("http://127.0.0.1:8123/q2servers")));
         QCOMPARE(Settings::endpointProblem(Settings::KeyServerListHost), QString());
         // A stored host that cannot be used is reported, never replaced by the default.
-        const struct { const char *stored; const char *why; } unusable[] = {
+        const struct
+        {
+            const char *stored;
+            const char *why;
+        } unusable[] = {
             {"not a url", "not a valid address"},
             {"http://", "names no host"},
             {"http://127.0.0.1:99999", "not a valid address"},
@@ -105,9 +117,12 @@ private slots:
         };
         for (const auto &c : unusable) {
             settings.writeIni(QByteArray("[Endpoints]\nAddServerHost=") + c.stored + "\n");
-            QVERIFY2(Settings::endpointUrl(Settings::KeyAddServerHost, QStringLiteral("/x")).isEmpty(), c.stored);
+            QVERIFY2(
+                Settings::endpointUrl(Settings::KeyAddServerHost, QStringLiteral("/x")).isEmpty(),
+                c.stored);
             const QString problem = Settings::endpointProblem(Settings::KeyAddServerHost);
-            QVERIFY2(problem.contains(QLatin1String(c.why)) && problem.contains(QLatin1String(c.stored)),
+            QVERIFY2(problem.contains(QLatin1String(c.why))
+                         && problem.contains(QLatin1String(c.stored)),
                      qPrintable(problem));
         }
     }

@@ -19,10 +19,7 @@ QueryFolders::QueryFolders()
     env.timeoutMs = QStatQuery::DefaultTimeoutMs;
 }
 
-QueryFolders::~QueryFolders()
-{
-    QStatQuery::environment() = m_saved;
-}
+QueryFolders::~QueryFolders() { QStatQuery::environment() = m_saved; }
 
 bool QueryFolders::exists(const QString &name) const { return QFile::exists(file(name)); }
 
@@ -43,9 +40,8 @@ void QueryFolders::putStandIn(const QByteArray &shellBody) const
 {
     write(QStringLiteral("qstat"), "#!/bin/sh\n" + shellBody + '\n');
     QFile::setPermissions(file(QStringLiteral("qstat")),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                              | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
-                              | QFile::ExeOther);
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                              | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
 }
 
 void QueryFolders::hideQStat() const
@@ -57,8 +53,9 @@ void QueryFolders::hideQStat() const
 
 QString quakestatBinary()
 {
-    return QStandardPaths::findExecutable(QStringLiteral("quakestat"),
-                                          {QStringLiteral("/usr/bin"), QStringLiteral("/usr/local/bin")});
+    return QStandardPaths::findExecutable(
+        QStringLiteral("quakestat"),
+        {QStringLiteral("/usr/bin"), QStringLiteral("/usr/local/bin")});
 }
 
 bool processRunning(qint64 pid)

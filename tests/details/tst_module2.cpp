@@ -17,8 +17,8 @@ namespace {
 struct Shown
 {
     QStringList summary; // Grid1 row 1
-    Rows players;        // Grid2 rows 1 and on
-    QStringList rules;   // List1
+    Rows players; // Grid2 rows 1 and on
+    QStringList rules; // List1
 };
 
 Shown parse(const QString &output)
@@ -40,8 +40,9 @@ Shown parse(const QString &output)
 }
 
 const QStringList Blank{QString(), QString(), QString()};
-const QString WorkedServer = QStringLiteral(
-    "T^^VRAX^^10.0.0.5:27910^^VRAX^^Test Server^^VRAX^^base1^^VRAX^^16^^VRAX^^2^^VRAX^^45^^VRAX^^0\r\n");
+const QString WorkedServer =
+    QStringLiteral("T^^VRAX^^10.0.0.5:27910^^VRAX^^Test "
+                   "Server^^VRAX^^base1^^VRAX^^16^^VRAX^^2^^VRAX^^45^^VRAX^^0\r\n");
 const QStringList WorkedSummary{"10.0.0.5:27910", "Test Server", "base1", "16", "2", "45"};
 const QString WorkedRules = QStringLiteral("first rule^^VRAX^^second rule^^VRAX^^third rule\r\n");
 const QString WorkedPlayers =
@@ -75,51 +76,84 @@ private slots:
             QStringList rules;
         };
         const QList<Case> cases = {
-            {"worked example", QString::fromLatin1(test::testData("details/worked-example-crlf.txt")),
-             WorkedSummary, twoPlayers, twoRules},
+            {"worked example",
+             QString::fromLatin1(test::testData("details/worked-example-crlf.txt")), WorkedSummary,
+             twoPlayers, twoRules},
             {"trailing empty line", WorkedServer + WorkedRules + WorkedPlayers + "\r\n",
              WorkedSummary, twoPlayers + Rows{Blank}, twoRules},
             {"no players", WorkedServer + WorkedRules, WorkedSummary, {Blank}, twoRules},
-            {"two-field player line", WorkedServer + WorkedRules + "alpha^^VRAX^^12\r\n",
-             WorkedSummary, {{"alpha", "12", ""}, Blank}, twoRules},
+            {"two-field player line",
+             WorkedServer + WorkedRules + "alpha^^VRAX^^12\r\n",
+             WorkedSummary,
+             {{"alpha", "12", ""}, Blank},
+             twoRules},
             {"empty name field",
-             "T^^VRAX^^10.0.0.5:27910^^VRAX^^^^VRAX^^base1^^VRAX^^16^^VRAX^^2^^VRAX^^45^^VRAX^^0\r\n"
+             "T^^VRAX^^10.0.0.5:27910^^VRAX^^^^VRAX^^base1^^VRAX^^16^^VRAX^^2^^VRAX^^45^^VRAX^^"
+             "0\r\n"
                  + WorkedRules,
-             {"10.0.0.5:27910", "", "", "", "", ""}, {Blank}, twoRules},
-            {"rules line without delimiter", WorkedServer + "just one rule\r\n" + WorkedPlayers,
-             WorkedSummary, twoPlayers, {}},
+             {"10.0.0.5:27910", "", "", "", "", ""},
+             {Blank},
+             twoRules},
+            {"rules line without delimiter",
+             WorkedServer + "just one rule\r\n" + WorkedPlayers,
+             WorkedSummary,
+             twoPlayers,
+             {}},
             {"blanks kept in rules, trimmed elsewhere",
-             "T^^VRAX^^ 10.0.0.5:27910 ^^VRAX^^  Spaced Name  ^^VRAX^^base1^^VRAX^^16^^VRAX^^2^^VRAX^^45^^VRAX^^0\r\n"
+             "T^^VRAX^^ 10.0.0.5:27910 ^^VRAX^^  Spaced Name  "
+             "^^VRAX^^base1^^VRAX^^16^^VRAX^^2^^VRAX^^45^^VRAX^^0\r\n"
              "  padded rule ^^VRAX^^x\r\n"
              "  gamma  ^^VRAX^^ 7 ^^VRAX^^ 80 \r\n",
              WorkedSummary.mid(0, 1) + QStringList{"Spaced Name", "base1", "16", "2", "45"},
-             {{"gamma", "7", "80"}, Blank}, {"  padded rule "}},
+             {{"gamma", "7", "80"}, Blank},
+             {"  padded rule "}},
             {"empty player field takes the rest of the line",
-             WorkedServer + WorkedRules + "^^VRAX^^12^^VRAX^^50\r\n", WorkedSummary,
-             {{"^^VRAX^^12^^VRAX^^50", "", ""}, Blank}, twoRules},
+             WorkedServer + WorkedRules + "^^VRAX^^12^^VRAX^^50\r\n",
+             WorkedSummary,
+             {{"^^VRAX^^12^^VRAX^^50", "", ""}, Blank},
+             twoRules},
             {"empty player line in between",
-             WorkedServer + WorkedRules + "alpha^^VRAX^^12^^VRAX^^50\r\n\r\nbeta^^VRAX^^3^^VRAX^^120\r\n",
-             WorkedSummary, {{"alpha", "12", "50"}, Blank, {"beta", "3", "120"}, Blank}, twoRules},
-            {"empty rule ends the list", WorkedServer + "a^^VRAX^^^^VRAX^^b^^VRAX^^c\r\n",
-             WorkedSummary, {Blank}, {"a"}},
-            {"rules line starting with a delimiter", WorkedServer + "^^VRAX^^a^^VRAX^^b\r\n",
-             WorkedSummary, {Blank}, {}},
+             WorkedServer + WorkedRules
+                 + "alpha^^VRAX^^12^^VRAX^^50\r\n\r\nbeta^^VRAX^^3^^VRAX^^120\r\n",
+             WorkedSummary,
+             {{"alpha", "12", "50"}, Blank, {"beta", "3", "120"}, Blank},
+             twoRules},
+            {"empty rule ends the list",
+             WorkedServer + "a^^VRAX^^^^VRAX^^b^^VRAX^^c\r\n",
+             WorkedSummary,
+             {Blank},
+             {"a"}},
+            {"rules line starting with a delimiter",
+             WorkedServer + "^^VRAX^^a^^VRAX^^b\r\n",
+             WorkedSummary,
+             {Blank},
+             {}},
             {"extra fields dropped",
              WorkedServer.chopped(2) + "^^VRAX^^x^^VRAX^^y^^VRAX^^z\r\n" + WorkedRules
                  + "alpha^^VRAX^^12^^VRAX^^50^^VRAX^^9^^VRAX^^8\r\n",
-             WorkedSummary, {{"alpha", "12", "50"}, Blank}, twoRules},
+             WorkedSummary,
+             {{"alpha", "12", "50"}, Blank},
+             twoRules},
             {"server line alone", WorkedServer, WorkedSummary, {Blank}, {}},
             {"no line break at all", WorkedServer.chopped(2), WorkedSummary, {Blank}, {}},
-            {"truncated inside the server line", "T^^VRAX^^10.0.0.5:27910^^VRAX^^Test Se",
-             {"10.0.0.5:27910", "", "", "", "", ""}, {Blank}, {}},
+            {"truncated inside the server line",
+             "T^^VRAX^^10.0.0.5:27910^^VRAX^^Test Se",
+             {"10.0.0.5:27910", "", "", "", "", ""},
+             {Blank},
+             {}},
             {"first line without delimiter",
-             "garbage\r\nrule one^^VRAX^^rule two\r\nalpha^^VRAX^^1^^VRAX^^2\r\n", none,
-             {{"alpha", "1", "2"}, Blank}, {"rule one"}},
+             "garbage\r\nrule one^^VRAX^^rule two\r\nalpha^^VRAX^^1^^VRAX^^2\r\n",
+             none,
+             {{"alpha", "1", "2"}, Blank},
+             {"rule one"}},
             {"short first line without delimiter", "ab\r\n", none, {Blank}, {}},
             {"empty output", "", none, {Blank}, {}},
             {"line breaks only", "\r\n\r\n\r\n", none, {Blank, Blank}, {}},
-            {"QStat's DOWN line", "Q2S^^VRAX^^10.0.0.5:27910^^VRAX^^DOWN\r\n",
-             {"10.0.0.5:27910", "", "", "", "", ""}, {Blank}, {}},
+            {"QStat's DOWN line",
+             "Q2S^^VRAX^^10.0.0.5:27910^^VRAX^^DOWN\r\n",
+             {"10.0.0.5:27910", "", "", "", "", ""},
+             {Blank},
+             {}},
         };
         for (const Case &c : cases) {
             QTest::addRow("%s / CR LF", c.name) << c.output << c.summary << c.players << c.rules;
@@ -156,11 +190,16 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("LF") << "a\nb\n" << "a\r\nb\r\n";
-        QTest::newRow("CR LF kept") << "a\r\nb\r\n" << "a\r\nb\r\n";
-        QTest::newRow("mixed") << "a\r\nb\nc" << "a\r\nb\r\nc";
-        QTest::newRow("leading LF and empty lines") << "\n\n" << "\r\n\r\n";
-        QTest::newRow("lone CR untouched") << "a\rb" << "a\rb";
+        QTest::newRow("LF") << "a\nb\n"
+                            << "a\r\nb\r\n";
+        QTest::newRow("CR LF kept") << "a\r\nb\r\n"
+                                    << "a\r\nb\r\n";
+        QTest::newRow("mixed") << "a\r\nb\nc"
+                               << "a\r\nb\r\nc";
+        QTest::newRow("leading LF and empty lines") << "\n\n"
+                                                    << "\r\n\r\n";
+        QTest::newRow("lone CR untouched") << "a\rb"
+                                           << "a\rb";
     }
     void withCrLf()
     {
@@ -173,8 +212,8 @@ private slots:
     // their grids and never leave a line break in a player cell.
     void arbitraryOutputStaysInBounds()
     {
-        const QStringList pieces{"^^VRAX^^", "^^VRAX", "\r", "\n", "\r\n", " ", "a", "12",
-                                 "", "^", "VRAX", "\t"};
+        const QStringList pieces{"^^VRAX^^", "^^VRAX", "\r", "\n", "\r\n", " ",
+                                 "a",        "12",     "",   "^",  "VRAX", "\t"};
         QRandomGenerator rng(6);
         for (int round = 0; round < 3000; ++round) {
             QString output;
@@ -207,15 +246,16 @@ private slots:
         QTest::addColumn<int>("players");
         QTest::addColumn<int>("rules");
         const int count = (1 << 20) / 10;
-        QTest::newRow("server line of fields")
-            << QStringLiteral("T^^VRAX^^").repeated(count) + "\n" << 0 << 0;
+        QTest::newRow("server line of fields") << QStringLiteral("T^^VRAX^^").repeated(count) + "\n"
+                                               << 0 << 0;
         QTest::newRow("one long player line")
-            << WorkedServer + WorkedRules + QStringLiteral("a^^VRAX^^").repeated(count) + "\n" << 1 << 2;
-        QTest::newRow("many rules")
-            << WorkedServer + QStringLiteral("r^^VRAX^^").repeated(count) + "\n" << 0 << count;
-        QTest::newRow("many player lines")
-            << WorkedServer + WorkedRules + QStringLiteral("p^^VRAX^^1^^VRAX^^2\n").repeated(count / 2)
-            << count / 2 << 2;
+            << WorkedServer + WorkedRules + QStringLiteral("a^^VRAX^^").repeated(count) + "\n"
+            << 1 << 2;
+        QTest::newRow("many rules") << WorkedServer + QStringLiteral("r^^VRAX^^").repeated(count)
+                + "\n" << 0 << count;
+        QTest::newRow("many player lines") << WorkedServer + WorkedRules
+                + QStringLiteral("p^^VRAX^^1^^VRAX^^2\n").repeated(count / 2)
+                                           << count / 2 << 2;
     }
     void largeOutputParsesInLinearTime()
     {

@@ -33,7 +33,9 @@ QString randomLoopbackAddress()
 {
     QRandomGenerator *rng = QRandomGenerator::global();
     return QStringLiteral("127.%1.%2.%3")
-        .arg(rng->bounded(64, 250)).arg(rng->bounded(1, 255)).arg(rng->bounded(1, 255));
+        .arg(rng->bounded(64, 250))
+        .arg(rng->bounded(1, 255))
+        .arg(rng->bounded(1, 255));
 }
 
 bool startServer(Q2Responder &responder, Q2ServerConfig config, QString *address)
@@ -79,10 +81,7 @@ class MoreInfoTest : public QObject
     Q_OBJECT
 
 private:
-    static bool needQuakestat()
-    {
-        return !test::quakestatBinary().isEmpty();
-    }
+    static bool needQuakestat() { return !test::quakestatBinary().isEmpty(); }
 
 private slots:
     void endToEnd()
@@ -116,12 +115,15 @@ private slots:
         QVERIFY(!visibleDuringQuery);
         QCOMPARE(responder.queryCount(), 1);
         QCOMPARE(d->windowTitle(), QStringLiteral("Server Info"));
-        QCOMPARE(row(*d->Grid1, 0), (QStringList{"Server Address", "Server Name", "Map Name",
-                                                 "Max Players", "# Players", "Ping"}));
+        QCOMPARE(row(*d->Grid1, 0),
+                 (QStringList{"Server Address", "Server Name", "Map Name", "Max Players",
+                              "# Players", "Ping"}));
         QCOMPARE(row(*d->Grid2, 0), (QStringList{"Player", "Frags", "Ping"}));
         const QStringList summary = row(*d->Grid1, 1);
-        QCOMPARE(summary.mid(0, 5), (QStringList{address + ":27910", "Test Server", "base1", "16", "2"}));
-        QVERIFY2(QRegularExpression(QStringLiteral("^\\d+$")).match(summary[5]).hasMatch(), qPrintable(summary[5]));
+        QCOMPARE(summary.mid(0, 5),
+                 (QStringList{address + ":27910", "Test Server", "base1", "16", "2"}));
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\d+$")).match(summary[5]).hasMatch(),
+                 qPrintable(summary[5]));
         // QStat ends its output with an empty line: one more blank row.
         QCOMPARE(d->Grid2->Rows(), 5);
         QCOMPARE(row(*d->Grid2, 1), (QStringList{"alpha", "12", "50"}));
@@ -179,9 +181,12 @@ private slots:
         QTest::addColumn<QString>("cell");
         QTest::addColumn<QString>("message");
         const QString notHost = QStringLiteral("is not a host name or IP address");
-        QTest::newRow("title row") << 0 << "10.0.0.5:27910" << "select a server";
-        QTest::newRow("empty cell") << 1 << "" << "no server address";
-        QTest::newRow("only a port") << 1 << ":27910" << "no server address";
+        QTest::newRow("title row") << 0 << "10.0.0.5:27910"
+                                   << "select a server";
+        QTest::newRow("empty cell") << 1 << ""
+                                    << "no server address";
+        QTest::newRow("only a port") << 1 << ":27910"
+                                     << "no server address";
         QTest::newRow("command after ;") << 1 << "1.2.3.4;touch owned" << notHost;
         QTest::newRow("command substitution") << 1 << "$(touch owned)" << notHost;
         QTest::newRow("option") << 1 << "-Oowned:27910" << notHost;
@@ -204,7 +209,8 @@ private slots:
         w.Grid1->setRow(row);
         w.cmdMoreInfo_Click();
         QCOMPARE(prompts.messages().size(), 1);
-        QVERIFY2(prompts.messages().first().contains(message), qPrintable(prompts.messages().first()));
+        QVERIFY2(prompts.messages().first().contains(message),
+                 qPrintable(prompts.messages().first()));
         QVERIFY(!details(w));
         QVERIFY(!folders.exists(QStringLiteral("info.bat")));
         // A query runs QStat to its end before the click returns: had one started, its
@@ -218,13 +224,20 @@ private slots:
     {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("message");
-        QTest::newRow("QStat missing") << "missing" << "QStat could not be found";
-        QTest::newRow("silent server") << "silent" << "did not answer on port 27910";
-        QTest::newRow("nothing listening") << "down" << "refused the query";
-        QTest::newRow("QStat aborts") << "abort" << "stopped abnormally";
-        QTest::newRow("quakestat aborts on a 3000-byte name") << "realcrash" << "stopped abnormally";
-        QTest::newRow("QStat outlives the time-out") << "hang" << "did not finish within 1 second";
-        QTest::newRow("no output, stale file") << "nooutput" << "gave no answer";
+        QTest::newRow("QStat missing") << "missing"
+                                       << "QStat could not be found";
+        QTest::newRow("silent server") << "silent"
+                                       << "did not answer on port 27910";
+        QTest::newRow("nothing listening") << "down"
+                                           << "refused the query";
+        QTest::newRow("QStat aborts") << "abort"
+                                      << "stopped abnormally";
+        QTest::newRow("quakestat aborts on a 3000-byte name") << "realcrash"
+                                                              << "stopped abnormally";
+        QTest::newRow("QStat outlives the time-out") << "hang"
+                                                     << "did not finish within 1 second";
+        QTest::newRow("no output, stale file") << "nooutput"
+                                               << "gave no answer";
     }
     void failedQueries()
     {
@@ -259,7 +272,8 @@ private slots:
             folders.putStandIn("exec sleep 30");
         } else if (setup == "nooutput") {
             folders.write(QStringLiteral("tmp.txt"),
-                          "Q2S^^VRAX^^10.0.0.5:27910^^VRAX^^Stale^^VRAX^^q2dm1^^VRAX^^8^^VRAX^^0^^VRAX^^1^^VRAX^^0\n");
+                          "Q2S^^VRAX^^10.0.0.5:27910^^VRAX^^Stale^^VRAX^^q2dm1^^VRAX^^8^^VRAX^^0^^"
+                          "VRAX^^1^^VRAX^^0\n");
             folders.putStandIn("exit 0");
         }
 
@@ -270,7 +284,8 @@ private slots:
         w.cmdMoreInfo_Click();
         QVERIFY(clock.elapsed() < 10000);
         QCOMPARE(prompts.messages().size(), 1);
-        QVERIFY2(prompts.messages().first().contains(message), qPrintable(prompts.messages().first()));
+        QVERIFY2(prompts.messages().first().contains(message),
+                 qPrintable(prompts.messages().first()));
         QTRY_VERIFY(!details(w));
         QVERIFY(!folders.exists(QStringLiteral("tmp.txt")));
         QCOMPARE(end.count(), 0);
@@ -289,7 +304,8 @@ private slots:
         w.cmdMoreInfo_Click();
         QCOMPARE(prompts.messages().size(), 2);
 
-        folders.write(QStringLiteral("answer.txt"), test::testData(QStringLiteral("details/worked-example-crlf.txt")));
+        folders.write(QStringLiteral("answer.txt"),
+                      test::testData(QStringLiteral("details/worked-example-crlf.txt")));
         folders.putStandIn("cat answer.txt");
         w.cmdMoreInfo_Click();
         QCOMPARE(prompts.messages().size(), 2);
@@ -343,7 +359,8 @@ private slots:
         QCOMPARE(prompts.messages(), QStringList());
         frmMoreInfo *d = details(w);
         QVERIFY(d && d->isVisible());
-        QCOMPARE(row(*d->Grid1, 1), (QStringList{"10.0.0.5:27910", "Test Server", "base1", "16", "2", "45"}));
+        QCOMPARE(row(*d->Grid1, 1),
+                 (QStringList{"10.0.0.5:27910", "Test Server", "base1", "16", "2", "45"}));
         QCOMPARE(d->Grid2->Rows(), 4);
         QCOMPARE(row(*d->Grid2, 2), (QStringList{"beta", "3", "120"}));
         QCOMPARE(items(*d->List1), (QStringList{"first rule", "second rule"}));

@@ -93,8 +93,8 @@ private slots:
         QFETCH(bool, programFolderWritable);
         test::QueryFolders folders;
         // A file in place of the program's folder makes it unusable even for root.
-        const QString program = programFolderWritable ? folders.folder()
-                                                      : folders.file(QStringLiteral("plain"));
+        const QString program =
+            programFolderWritable ? folders.folder() : folders.file(QStringLiteral("plain"));
         if (!programFolderWritable)
             folders.write(QStringLiteral("plain"), "not a folder");
         const QString cache = QFileInfo(folders.toolFolder()).path();
@@ -126,14 +126,17 @@ private slots:
         env.userPath = QStringLiteral("/opt/a::/opt/b");
         const QString path = QStatQuery::searchPath(env, folders.folder());
         QCOMPARE(path, folders.folder() + ':' + folders.toolFolder() + ":/opt/a:/opt/b");
-        QCOMPARE(QFileInfo(folders.toolFolder() + "/qstat").symLinkTarget(), QStringLiteral("/bin/true"));
+        QCOMPARE(QFileInfo(folders.toolFolder() + "/qstat").symLinkTarget(),
+                 QStringLiteral("/bin/true"));
 
         // A link to another binary is replaced; without a binary the folder is left out.
         env.quakestat = QStringLiteral("/bin/false");
         QStatQuery::searchPath(env, folders.folder());
-        QCOMPARE(QFileInfo(folders.toolFolder() + "/qstat").symLinkTarget(), QStringLiteral("/bin/false"));
+        QCOMPARE(QFileInfo(folders.toolFolder() + "/qstat").symLinkTarget(),
+                 QStringLiteral("/bin/false"));
         env.quakestat = QString();
-        QCOMPARE(QStatQuery::searchPath(env, folders.folder()), folders.folder() + ":/opt/a:/opt/b");
+        QCOMPARE(QStatQuery::searchPath(env, folders.folder()),
+                 folders.folder() + ":/opt/a:/opt/b");
     }
 
     // The stand-in records how it was called: from the program's folder, with QStat's
@@ -222,7 +225,8 @@ private slots:
     {
         test::QueryFolders folders;
         const QString gone = folders.folder() + "/no-such-folder";
-        const QStatQuery::RunResult result = QStatQuery::runBatch(gone, QStringLiteral("/usr/bin"), 10000);
+        const QStatQuery::RunResult result =
+            QStatQuery::runBatch(gone, QStringLiteral("/usr/bin"), 10000);
         QCOMPARE(result.outcome, Outcome::FailedToStart);
         QVERIFY(result.elapsedMs < 3000);
         QVERIFY(!result.error.isEmpty());
@@ -247,7 +251,8 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("text");
         QTest::newRow("UTF-8") << QByteArray("caf\xc3\xa9") << QStringLiteral("caf\u00e9");
-        QTest::newRow("Latin-1 bytes") << QByteArray("caf\xe9 \x80") << QStringLiteral("caf\u00e9 \u0080");
+        QTest::newRow("Latin-1 bytes")
+            << QByteArray("caf\xe9 \x80") << QStringLiteral("caf\u00e9 \u0080");
         QTest::newRow("capped at 1 MiB") << QByteArray(3 << 19, 'x') << QString(1 << 20, u'x');
     }
     void readOutput()
@@ -266,10 +271,14 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("message");
-        QTest::newRow("missing") << "" << "QStat gave no answer for 10.0.0.5";
-        QTest::newRow("folder") << "dir" << "tmp.txt is a folder, not a file";
-        QTest::newRow("FIFO") << "fifo" << "tmp.txt is not a regular file";
-        QTest::newRow("dangling link") << "link" << "symbolic link to a missing file";
+        QTest::newRow("missing") << ""
+                                 << "QStat gave no answer for 10.0.0.5";
+        QTest::newRow("folder") << "dir"
+                                << "tmp.txt is a folder, not a file";
+        QTest::newRow("FIFO") << "fifo"
+                              << "tmp.txt is not a regular file";
+        QTest::newRow("dangling link") << "link"
+                                       << "symbolic link to a missing file";
     }
     void unreadableOutputIsNamed()
     {
@@ -303,7 +312,8 @@ private slots:
         folders.write(QStringLiteral("tmp.txt"), bytes);
         const auto output = QStatQuery::readOutput(folders.folder());
         QVERIFY(output);
-        const auto text = QStatQuery::incompleteOutputMessage(folders.folder(), *output, "10.0.0.5");
+        const auto text =
+            QStatQuery::incompleteOutputMessage(folders.folder(), *output, "10.0.0.5");
         QCOMPARE(text.has_value(), incomplete);
         if (text)
             QVERIFY(text->contains(QLatin1String("incomplete")));
@@ -314,11 +324,17 @@ private slots:
         QTest::addColumn<QString>("output");
         QTest::addColumn<int>("kind"); // -1: the server answered
         QTest::addColumn<QString>("detail");
-        QTest::newRow("down") << "Q2S^^VRAX^^1.2.3.4:27910^^VRAX^^DOWN\n" << int(QStatQuery::ServerProblem::Kind::Down) << "";
-        QTest::newRow("timeout CR LF") << "Q2S^^VRAX^^1.2.3.4:27910^^VRAX^^TIMEOUT\r\n\r\n" << int(QStatQuery::ServerProblem::Kind::Timeout) << "";
-        QTest::newRow("error") << "Q2S^^VRAX^^nohost:27910^^VRAX^^ERROR^^VRAX^^host not found\n" << int(QStatQuery::ServerProblem::Kind::Error) << "host not found";
-        QTest::newRow("answer") << "Q2S^^VRAX^^1.2.3.4:27910^^VRAX^^TIMEOUT^^VRAX^^base1^^VRAX^^16^^VRAX^^0^^VRAX^^0^^VRAX^^0\n" << -1 << "";
-        QTest::newRow("status word on a later line") << "garbage\nQ2S^^VRAX^^a^^VRAX^^DOWN\n" << -1 << "";
+        QTest::newRow("down") << "Q2S^^VRAX^^1.2.3.4:27910^^VRAX^^DOWN\n"
+                              << int(QStatQuery::ServerProblem::Kind::Down) << "";
+        QTest::newRow("timeout CR LF") << "Q2S^^VRAX^^1.2.3.4:27910^^VRAX^^TIMEOUT\r\n\r\n"
+                                       << int(QStatQuery::ServerProblem::Kind::Timeout) << "";
+        QTest::newRow("error") << "Q2S^^VRAX^^nohost:27910^^VRAX^^ERROR^^VRAX^^host not found\n"
+                               << int(QStatQuery::ServerProblem::Kind::Error) << "host not found";
+        QTest::newRow("answer") << "Q2S^^VRAX^^1.2.3.4:27910^^VRAX^^TIMEOUT^^VRAX^^base1^^VRAX^^16^"
+                                   "^VRAX^^0^^VRAX^^0^^VRAX^^0\n"
+                                << -1 << "";
+        QTest::newRow("status word on a later line") << "garbage\nQ2S^^VRAX^^a^^VRAX^^DOWN\n"
+                                                     << -1 << "";
         QTest::newRow("empty") << "" << -1 << "";
     }
     void serverProblem()
@@ -337,7 +353,8 @@ private slots:
     void firstWritableFolderSkipsWhatCannotBeWritten()
     {
         test::QueryFolders folders;
-        QCOMPARE(QStatQuery::firstWritableFolder({QString(), QStringLiteral("/dev/null/sub"), folders.folder()}),
+        QCOMPARE(QStatQuery::firstWritableFolder(
+                     {QString(), QStringLiteral("/dev/null/sub"), folders.folder()}),
                  folders.folder());
         QCOMPARE(QStatQuery::firstWritableFolder({QStringLiteral("/dev/null/sub")}), QString());
     }

@@ -117,12 +117,14 @@ private slots:
         QTest::addColumn<QStringList>("sorted");
         for (const char *kind : {"memory", "widget"}) {
             QTest::addRow("%s numbers by value", kind)
-                << kind << QStringList{"10", "9", "100", "1.5"} << QStringList{"1.5", "9", "10", "100"};
+                << kind << QStringList{"10", "9", "100", "1.5"}
+                << QStringList{"1.5", "9", "10", "100"};
             QTest::addRow("%s numbers before texts", kind)
                 << kind << QStringList{"Timed Out", "47", "", "3"}
                 << QStringList{"3", "47", "", "Timed Out"};
             QTest::addRow("%s texts ignore case", kind)
-                << kind << QStringList{"beta", "Alpha", "gamma"} << QStringList{"Alpha", "beta", "gamma"};
+                << kind << QStringList{"beta", "Alpha", "gamma"}
+                << QStringList{"Alpha", "beta", "gamma"};
         }
     }
     void sortByCurrentColumn()
@@ -172,7 +174,8 @@ private slots:
 
         // A press on a data cell makes it current, and lies below the title row.
         const QPoint cell = grid.cellCenter(2, 3);
-        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.viewport()->mapFrom(&grid, cell));
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {},
+                          grid.viewport()->mapFrom(&grid, cell));
         QCOMPARE(downs.count(), 2);
         QVERIFY(downs.at(1).at(3).toDouble() > grid.RowHeight());
         QCOMPARE(grid.Row(), 2);

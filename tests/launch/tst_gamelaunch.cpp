@@ -21,11 +21,17 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("wine");
         QTest::addColumn<QStringList>("command"); // empty: refused
-        QTest::newRow("native") << "elf" << "/usr/bin/wine" << QStringList{"@game", "+connect", "1.2.3.4"};
-        QTest::newRow("Windows, wine") << "mz" << "/usr/bin/wine" << QStringList{"/usr/bin/wine", "@game", "+connect", "1.2.3.4"};
-        QTest::newRow("Windows, no wine") << "mz" << "" << QStringList{"@game", "+connect", "1.2.3.4"};
-        QTest::newRow("FIFO") << "fifo" << "/usr/bin/wine" << QStringList{};
-        QTest::newRow("folder") << "dir" << "/usr/bin/wine" << QStringList{};
+        QTest::newRow("native") << "elf"
+                                << "/usr/bin/wine" << QStringList{"@game", "+connect", "1.2.3.4"};
+        QTest::newRow("Windows, wine")
+            << "mz"
+            << "/usr/bin/wine" << QStringList{"/usr/bin/wine", "@game", "+connect", "1.2.3.4"};
+        QTest::newRow("Windows, no wine") << "mz"
+                                          << "" << QStringList{"@game", "+connect", "1.2.3.4"};
+        QTest::newRow("FIFO") << "fifo"
+                              << "/usr/bin/wine" << QStringList{};
+        QTest::newRow("folder") << "dir"
+                                << "/usr/bin/wine" << QStringList{};
     }
     void plan()
     {
@@ -41,7 +47,9 @@ private slots:
         } else {
             QFile f(game);
             QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(kind == "mz" ? "MZ\x90" : "\x7f" "ELF");
+            f.write(kind == "mz" ? "MZ\x90"
+                                 : "\x7f"
+                                   "ELF");
         }
         QCOMPARE(GameLaunch::isWindowsProgram(game), kind == "mz");
         const GameLaunch::Launch launch = GameLaunch::plan(game, QStringLiteral("1.2.3.4"), wine);

@@ -62,9 +62,11 @@ struct Bench
     {
         QFile f(file);
         f.open(QIODevice::WriteOnly);
-        f.write("#!/bin/sh\nr='" + path(QStringLiteral("runs")).toLocal8Bit() + "'/run.$$\n"
-                "{ echo \"program=${0##*/}\"; echo \"cwd=$(pwd -P)\";"
-                " for a in \"$@\"; do echo \"arg=$a\"; done; } > \"$r.tmp\" && /bin/mv \"$r.tmp\" \"$r\"\n");
+        f.write("#!/bin/sh\nr='" + path(QStringLiteral("runs")).toLocal8Bit()
+                + "'/run.$$\n"
+                  "{ echo \"program=${0##*/}\"; echo \"cwd=$(pwd -P)\";"
+                  " for a in \"$@\"; do echo \"arg=$a\"; done; } > \"$r.tmp\" && /bin/mv "
+                  "\"$r.tmp\" \"$r\"\n");
         f.close();
         if (executable)
             f.setPermissions(f.permissions() | QFile::ExeOwner);
@@ -147,7 +149,7 @@ bool filterMatches(const QString &filter, const QString &name)
 class StartUpWindow : public frmTarvex
 {
 public:
-    void showAboutSplash() override {}
+    void showAboutSplash() override { }
 };
 
 } // namespace
@@ -178,7 +180,8 @@ private slots:
         // Cancelled, or a file that is gone by now: the location stays as it was.
         b.prompts.answerNext(std::nullopt);
         b.window.mnuDirectory_Click();
-        QCOMPARE(b.prompts.prompts().value(1).defaultText, b.gameDir() + QStringLiteral("//./quake2.exe"));
+        QCOMPARE(b.prompts.prompts().value(1).defaultText,
+                 b.gameDir() + QStringLiteral("//./quake2.exe"));
         b.locate(b.gameDir() + QStringLiteral("/gone.exe"));
         QCOMPARE(b.prompts.messages().size(), 1);
         QCOMPARE(b.window.quakeLocation(), game);
@@ -215,8 +218,9 @@ private slots:
                                             << QStringList{"program=quake2.exe"} + connect;
         QTest::newRow("stays open") << QStringList{"quake2.exe"} << "quake2.exe" << false
                                     << QStringList{"program=quake2.exe"} + connect;
-        QTest::newRow("quake2.exe in any case wins") << QStringList{"QUAKE2.EXE", "yquake2"} << "yquake2"
-                                                     << false << QStringList{"program=QUAKE2.EXE"} + connect;
+        QTest::newRow("quake2.exe in any case wins")
+            << QStringList{"QUAKE2.EXE", "yquake2"} << "yquake2" << false
+            << QStringList{"program=QUAKE2.EXE"} + connect;
         QTest::newRow("native build") << QStringList{"yquake2"} << "yquake2" << false
                                       << QStringList{"program=yquake2"} + connect;
         QTest::newRow("windows build through wine")
@@ -299,8 +303,9 @@ private slots:
         b.locate(b.writeProgram(b.gameDir() + QStringLiteral("/quake2.exe")));
         b.doubleClick(0, 0); // before any server row was chosen
         QCOMPARE(b.names(), QStringList({"Alpha", "Beta", "Gamma"}));
-        QTest::mouseClick(b.window.Grid1->viewport(), Qt::LeftButton, {},
-                          b.window.Grid1->viewport()->mapFrom(b.window.Grid1, b.window.Grid1->cellCenter(3, 0)));
+        QTest::mouseClick(
+            b.window.Grid1->viewport(), Qt::LeftButton, {},
+            b.window.Grid1->viewport()->mapFrom(b.window.Grid1, b.window.Grid1->cellCenter(3, 0)));
         QCOMPARE(b.window.Grid1->Row(), 3);
         b.doubleClick(0, 4); // a server row is current now
         QCOMPARE(b.names(), QStringList({"Beta", "Alpha", "Gamma"}));
@@ -347,10 +352,12 @@ private slots:
         QTest::addColumn<QStringList>("names");
         const QStringList unsorted = {"Gamma", "Alpha", "Beta"};
         QTest::newRow("10: column 0") << 10.0 << -100 << QStringList{"Alpha", "Beta", "Gamma"};
-        QTest::newRow("2500 edge: column 0") << 2500.0 << -100 << QStringList{"Alpha", "Beta", "Gamma"};
+        QTest::newRow("2500 edge: column 0")
+            << 2500.0 << -100 << QStringList{"Alpha", "Beta", "Gamma"};
         QTest::newRow("2510: column 1") << 2510.0 << -100 << QStringList{"Gamma", "Beta", "Alpha"};
         QTest::newRow("players by value") << 5500.0 << 0 << QStringList{"Beta", "Gamma", "Alpha"};
-        QTest::newRow("ping: numbers, then text") << 7500.0 << -100 << QStringList{"Beta", "Alpha", "Gamma"};
+        QTest::newRow("ping: numbers, then text")
+            << 7500.0 << -100 << QStringList{"Beta", "Alpha", "Gamma"};
         QTest::newRow("right of last column") << 7890.0 << -100 << unsorted;
         QTest::newRow("data row") << 10.0 << 15 << unsorted;
     }

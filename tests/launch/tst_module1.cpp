@@ -29,10 +29,10 @@ private slots:
         QCOMPARE(Module1::ShortPathOf(root + QStringLiteral("/link/quake2.exe")),
                  root + QStringLiteral("/link/quake2.exe"));
 
-        for (const QString &missing : {QString(), root + QStringLiteral("/Quake 2/gone.exe"),
-                                       root + QStringLiteral("/Quake 2"),
-                                       root + QStringLiteral("/Quake 2/quake2.exe") + QChar(u'\0')
-                                           + QStringLiteral("x")})
+        for (const QString &missing :
+             {QString(), root + QStringLiteral("/Quake 2/gone.exe"),
+              root + QStringLiteral("/Quake 2"),
+              root + QStringLiteral("/Quake 2/quake2.exe") + QChar(u'\0') + QStringLiteral("x")})
             QVERIFY2(!Module1::ShortPathOf(missing), qPrintable(missing));
     }
 

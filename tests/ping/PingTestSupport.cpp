@@ -10,20 +10,11 @@
 
 namespace pingtest {
 
-QString binDir()
-{
-    return QStringLiteral(TARVEX_BIN_DIR);
-}
+QString binDir() { return QStringLiteral(TARVEX_BIN_DIR); }
 
-QString libraryPath()
-{
-    return binDir() + QStringLiteral("/libPingOCX.so");
-}
+QString libraryPath() { return binDir() + QStringLiteral("/libPingOCX.so"); }
 
-QString helperPath()
-{
-    return binDir() + QStringLiteral("/pingocx-icmp-helper");
-}
+QString helperPath() { return binDir() + QStringLiteral("/pingocx-icmp-helper"); }
 
 std::unique_ptr<QWidget> createPing(QWidget *parent)
 {
@@ -83,7 +74,8 @@ QStringList ProbeRun::boxes() const
     return texts;
 }
 
-ProbeRun runProbe(const QStringList &args, const QProcessEnvironment &env, int asUser, int timeoutMs)
+ProbeRun runProbe(const QStringList &args, const QProcessEnvironment &env, int asUser,
+                  int timeoutMs)
 {
     ProbeRun run;
     QProcess process;
@@ -111,14 +103,12 @@ ProbeRun runProbe(const QStringList &args, const QProcessEnvironment &env, int a
         run.errors = QStringLiteral("probe did not finish in time");
     }
     run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.lines = QString::fromLocal8Bit(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    run.lines = QString::fromLocal8Bit(process.readAllStandardOutput())
+                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     run.errors += QString::fromLocal8Bit(process.readAllStandardError());
     return run;
 }
 
-bool isRoot()
-{
-    return geteuid() == 0;
-}
+bool isRoot() { return geteuid() == 0; }
 
 } // namespace pingtest

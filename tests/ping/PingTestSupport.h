@@ -20,7 +20,7 @@ inline const QString kClassId = QStringLiteral("{ED37E54C-E24F-11D0-B680-0000F65
 
 QString binDir();
 QString libraryPath(); // <bin>/libPingOCX.so
-QString helperPath();  // <bin>/pingocx-icmp-helper
+QString helperPath(); // <bin>/pingocx-icmp-helper
 
 // The control from the built library, found by program identifier in the build's bin
 // folder only (no registry). Fails the calling test when it cannot be created.

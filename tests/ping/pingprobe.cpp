@@ -43,7 +43,8 @@ int main(int argc, char *argv[])
             hosts << args[i];
     }
 
-    const hosting::Created created = hosting::createControl(QStringLiteral("PingOCX.Ping"), nullptr);
+    const hosting::Created created =
+        hosting::createControl(QStringLiteral("PingOCX.Ping"), nullptr);
     if (!created.control) {
         std::printf("LOADERROR %s\n", qPrintable(QString(created.error).replace('\n', '|')));
         return 2;
@@ -69,13 +70,15 @@ int main(int argc, char *argv[])
         const bool bound = hosting::bindEchoSignals(
             ping,
             [&](qint32, qint32 index, const QVariant &value) {
-                const char *kind = !value.isValid() ? "nothing"
-                    : value.metaType().id() == QMetaType::Int ? "int" : "text";
+                const char *kind = !value.isValid()           ? "nothing"
+                    : value.metaType().id() == QMetaType::Int ? "int"
+                                                              : "text";
                 QString text = value.toString();
-                std::printf("RESULT %s %s %s %lld %s - -\n", qPrintable(hosts.value(index)), kind,
-                            qPrintable(text.isEmpty() ? QStringLiteral("-") : text.replace(' ', '_')),
-                            static_cast<long long>(clock.elapsed()),
-                            qPrintable(hosting::property(ping, "LastMeans").value.toString()));
+                std::printf(
+                    "RESULT %s %s %s %lld %s - -\n", qPrintable(hosts.value(index)), kind,
+                    qPrintable(text.isEmpty() ? QStringLiteral("-") : text.replace(' ', '_')),
+                    static_cast<long long>(clock.elapsed()),
+                    qPrintable(hosting::property(ping, "LastMeans").value.toString()));
                 std::fflush(stdout);
             },
             [&](qint32) { finished = true; }, &error);
@@ -103,8 +106,9 @@ int main(int argc, char *argv[])
             std::printf("CALLERROR %s\n", qPrintable(sent.error));
             return 2;
         }
-        const char *kind = !sent.value.isValid() ? "nothing"
-            : sent.value.metaType().id() == QMetaType::Int ? "int" : "text";
+        const char *kind = !sent.value.isValid()           ? "nothing"
+            : sent.value.metaType().id() == QMetaType::Int ? "int"
+                                                           : "text";
         QString value = sent.value.toString();
         std::printf("RESULT %s %s %s %lld %s %s %s\n", qPrintable(host), kind,
                     qPrintable(value.isEmpty() ? QStringLiteral("-") : value.replace(' ', '_')),

@@ -148,9 +148,12 @@ void tst_PingControl::registersAndUnregistersExactlyItsEntries()
     {
         // Somebody else's entries, and another version of the same type library.
         QSettings other(registryFile, QSettings::IniFormat);
-        other.setValue(QStringLiteral("ProgID/Other.Thing/CLSID"), QStringLiteral("{11111111-2222-3333-4444-555555555555}"));
-        other.setValue(QStringLiteral("CLSID/11111111-2222-3333-4444-555555555555/InprocServer32"), QStringLiteral("/x/libOther.so"));
-        other.setValue(QStringLiteral("TypeLib/39C1A67F-CD1A-11D0-8F45-400040000490/3.0/Path"), QStringLiteral("/old/libPingOCX.so"));
+        other.setValue(QStringLiteral("ProgID/Other.Thing/CLSID"),
+                       QStringLiteral("{11111111-2222-3333-4444-555555555555}"));
+        other.setValue(QStringLiteral("CLSID/11111111-2222-3333-4444-555555555555/InprocServer32"),
+                       QStringLiteral("/x/libOther.so"));
+        other.setValue(QStringLiteral("TypeLib/39C1A67F-CD1A-11D0-8F45-400040000490/3.0/Path"),
+                       QStringLiteral("/old/libPingOCX.so"));
     }
 
     QString error;
@@ -159,21 +162,27 @@ void tst_PingControl::registersAndUnregistersExactlyItsEntries()
         QSettings reg(registryFile, QSettings::IniFormat);
         const QString cls = QStringLiteral("CLSID/ED37E54C-E24F-11D0-B680-0000F654079F/");
         QCOMPARE(reg.value(QStringLiteral("ProgID/PingOCX.Ping/CLSID")).toString(), kClassId);
-        QCOMPARE(reg.value(cls + QStringLiteral("ProgID")).toString(), QStringLiteral("PingOCX.Ping"));
+        QCOMPARE(reg.value(cls + QStringLiteral("ProgID")).toString(),
+                 QStringLiteral("PingOCX.Ping"));
         QCOMPARE(reg.value(cls + QStringLiteral("Control")).toBool(), true);
-        QCOMPARE(reg.value(cls + QStringLiteral("TypeLib")).toString(), QStringLiteral("{39C1A67F-CD1A-11D0-8F45-400040000490}"));
+        QCOMPARE(reg.value(cls + QStringLiteral("TypeLib")).toString(),
+                 QStringLiteral("{39C1A67F-CD1A-11D0-8F45-400040000490}"));
         QCOMPARE(reg.value(cls + QStringLiteral("Version")).toString(), QStringLiteral("4.0"));
         const QString library = reg.value(cls + QStringLiteral("InprocServer32")).toString();
         QVERIFY2(QFileInfo(library).isAbsolute() && QFile::exists(library), qPrintable(library));
-        QCOMPARE(QFileInfo(library).canonicalFilePath(), QFileInfo(libraryPath()).canonicalFilePath());
-        QCOMPARE(reg.value(QStringLiteral("TypeLib/39C1A67F-CD1A-11D0-8F45-400040000490/4.0/HelpString")).toString(),
-                 QStringLiteral("ICMP Ping ActiveX Control"));
+        QCOMPARE(QFileInfo(library).canonicalFilePath(),
+                 QFileInfo(libraryPath()).canonicalFilePath());
+        QCOMPARE(
+            reg.value(QStringLiteral("TypeLib/39C1A67F-CD1A-11D0-8F45-400040000490/4.0/HelpString"))
+                .toString(),
+            QStringLiteral("ICMP Ping ActiveX Control"));
     }
 
     // With a registry entry the loader takes it before the program's folder.
     hosting::SearchPath registryOnly;
     registryOnly.registryFile = registryFile;
-    hosting::Created created = hosting::createControl(QLatin1String(kProgId), nullptr, registryOnly);
+    hosting::Created created =
+        hosting::createControl(QLatin1String(kProgId), nullptr, registryOnly);
     QVERIFY2(created.control, qPrintable(created.error));
     QCOMPARE(created.source, QStringLiteral("registry"));
     delete created.control;
@@ -186,13 +195,19 @@ void tst_PingControl::registersAndUnregistersExactlyItsEntries()
     reg.endGroup();
     QVERIFY(!reg.contains(QStringLiteral("TypeLib/39C1A67F-CD1A-11D0-8F45-400040000490/4.0/Path")));
     // Nothing else went.
-    QCOMPARE(reg.value(QStringLiteral("ProgID/Other.Thing/CLSID")).toString(), QStringLiteral("{11111111-2222-3333-4444-555555555555}"));
-    QCOMPARE(reg.value(QStringLiteral("CLSID/11111111-2222-3333-4444-555555555555/InprocServer32")).toString(), QStringLiteral("/x/libOther.so"));
-    QCOMPARE(reg.value(QStringLiteral("TypeLib/39C1A67F-CD1A-11D0-8F45-400040000490/3.0/Path")).toString(), QStringLiteral("/old/libPingOCX.so"));
+    QCOMPARE(reg.value(QStringLiteral("ProgID/Other.Thing/CLSID")).toString(),
+             QStringLiteral("{11111111-2222-3333-4444-555555555555}"));
+    QCOMPARE(reg.value(QStringLiteral("CLSID/11111111-2222-3333-4444-555555555555/InprocServer32"))
+                 .toString(),
+             QStringLiteral("/x/libOther.so"));
+    QCOMPARE(reg.value(QStringLiteral("TypeLib/39C1A67F-CD1A-11D0-8F45-400040000490/3.0/Path"))
+                 .toString(),
+             QStringLiteral("/old/libPingOCX.so"));
 
     created = hosting::createControl(QLatin1String(kProgId), nullptr, registryOnly);
     QVERIFY(!created.control);
-    QVERIFY2(created.error.contains(QStringLiteral("registry: no entry for PingOCX.Ping")), qPrintable(created.error));
+    QVERIFY2(created.error.contains(QStringLiteral("registry: no entry for PingOCX.Ping")),
+             qPrintable(created.error));
 }
 
 void tst_PingControl::registrationReportsAnUnwritableRegistry()
@@ -204,7 +219,8 @@ void tst_PingControl::registrationReportsAnUnwritableRegistry()
     blocker.close();
     QString error;
     QVERIFY(!hosting::registerServer(libraryPath(), &error));
-    QVERIFY2(error.contains(QStringLiteral("DllRegisterServer failed (0x80040201)")), qPrintable(error));
+    QVERIFY2(error.contains(QStringLiteral("DllRegisterServer failed (0x80040201)")),
+             qPrintable(error));
 }
 
 void tst_PingControl::loaderReportsTheFailingStep_data()
@@ -213,18 +229,38 @@ void tst_PingControl::loaderReportsTheFailingStep_data()
     QTest::addColumn<QStringList>("folders");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("no entry, no folders") << QString() << QStringList() << QStringLiteral("registry: no entry for Fake.Control");
-    QTest::newRow("file missing") << QStringLiteral("/nonexistent/libFake.so") << QStringList() << QStringLiteral("/nonexistent/libFake.so: file missing");
-    QTest::newRow("not a library") << QStringLiteral("@text") << QStringList() << QStringLiteral("not a loadable library");
-    QTest::newRow("missing entry point") << fixture("fake_no_entry") << QStringList() << QStringLiteral("missing entry point DllGetClassObject");
-    QTest::newRow("class refused") << fixture("fake_refuse_class") << QStringList() << QStringLiteral("DllGetClassObject refused the class {0B5E2F1A-1111-4222-8333-944455556666} (0x80040111)");
-    QTest::newRow("factory refusal") << fixture("fake_factory_refuses") << QStringList() << QStringLiteral("refused to create an instance (0x80040110)");
-    QTest::newRow("wrong class") << fixture("fake_wrong_class") << QStringList() << QStringLiteral("wrong class: asked for {0B5E2F1A-1111-4222-8333-944455556666}, got QLabel");
+    QTest::newRow("no entry, no folders")
+        << QString() << QStringList() << QStringLiteral("registry: no entry for Fake.Control");
+    QTest::newRow("file missing") << QStringLiteral("/nonexistent/libFake.so") << QStringList()
+                                  << QStringLiteral("/nonexistent/libFake.so: file missing");
+    QTest::newRow("not a library")
+        << QStringLiteral("@text") << QStringList() << QStringLiteral("not a loadable library");
+    QTest::newRow("missing entry point") << fixture("fake_no_entry") << QStringList()
+                                         << QStringLiteral("missing entry point DllGetClassObject");
+    QTest::newRow("class refused")
+        << fixture("fake_refuse_class") << QStringList()
+        << QStringLiteral("DllGetClassObject refused the class "
+                          "{0B5E2F1A-1111-4222-8333-944455556666} (0x80040111)");
+    QTest::newRow("factory refusal")
+        << fixture("fake_factory_refuses") << QStringList()
+        << QStringLiteral("refused to create an instance (0x80040110)");
+    QTest::newRow("wrong class")
+        << fixture("fake_wrong_class") << QStringList()
+        << QStringLiteral(
+               "wrong class: asked for {0B5E2F1A-1111-4222-8333-944455556666}, got QLabel");
     // Bound at load, so the report names the symbol instead of the program dying at a call.
-    QTest::newRow("unresolved function") << fixture("fake_unresolved") << QStringList() << QStringLiteral("undefined symbol: tarvexFakeMissingFunction");
-    QTest::newRow("relative path: beside the registry") << QStringLiteral("@relative") << QStringList() << QStringLiteral("/rel/libFake.so: wrong class");
-    QTest::newRow("folder without the library") << QString() << QStringList{QStringLiteral("@empty")} << QStringLiteral("libFake.so: file missing");
-    QTest::newRow("library without a class table") << QString() << QStringList{QStringLiteral("@fake")} << QStringLiteral("no class table naming Fake.Control");
+    QTest::newRow("unresolved function")
+        << fixture("fake_unresolved") << QStringList()
+        << QStringLiteral("undefined symbol: tarvexFakeMissingFunction");
+    QTest::newRow("relative path: beside the registry")
+        << QStringLiteral("@relative") << QStringList()
+        << QStringLiteral("/rel/libFake.so: wrong class");
+    QTest::newRow("folder without the library")
+        << QString() << QStringList{QStringLiteral("@empty")}
+        << QStringLiteral("libFake.so: file missing");
+    QTest::newRow("library without a class table")
+        << QString() << QStringList{QStringLiteral("@fake")}
+        << QStringLiteral("no class table naming Fake.Control");
 }
 
 void tst_PingControl::loaderReportsTheFailingStep()
@@ -242,7 +278,8 @@ void tst_PingControl::loaderReportsTheFailingStep()
         text.write("this is no shared library\n");
     } else if (registeredLibrary == QLatin1String("@relative")) {
         QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("rel"))));
-        QVERIFY(QFile::copy(fixture("fake_wrong_class"), dir.filePath(QStringLiteral("rel/libFake.so"))));
+        QVERIFY(QFile::copy(fixture("fake_wrong_class"),
+                            dir.filePath(QStringLiteral("rel/libFake.so"))));
         registeredLibrary = QStringLiteral("rel/libFake.so");
     }
     for (QString &folder : folders) {
@@ -257,12 +294,16 @@ void tst_PingControl::loaderReportsTheFailingStep()
     search.folders = folders;
     if (!registeredLibrary.isEmpty()) {
         QSettings reg(search.registryFile, QSettings::IniFormat);
-        reg.setValue(QStringLiteral("ProgID/Fake.Control/CLSID"), hosting::registryTextOf(kFakeClass));
-        reg.setValue(QStringLiteral("CLSID/%1/InprocServer32").arg(hosting::registryKeyOf(kFakeClass)), registeredLibrary);
+        reg.setValue(QStringLiteral("ProgID/Fake.Control/CLSID"),
+                     hosting::registryTextOf(kFakeClass));
+        reg.setValue(
+            QStringLiteral("CLSID/%1/InprocServer32").arg(hosting::registryKeyOf(kFakeClass)),
+            registeredLibrary);
     }
 
     QWidget parent;
-    const hosting::Created created = hosting::createControl(QStringLiteral("Fake.Control"), &parent, search);
+    const hosting::Created created =
+        hosting::createControl(QStringLiteral("Fake.Control"), &parent, search);
     QVERIFY(!created.control);
     QVERIFY2(created.error.contains(expected), qPrintable(created.error));
     QVERIFY(created.error.startsWith(QStringLiteral("Cannot create Fake.Control")));
@@ -273,15 +314,21 @@ void tst_PingControl::versionTextsAreQueryable()
 {
     QLibrary library(libraryPath());
     QVERIFY2(library.load(), qPrintable(library.errorString()));
-    const auto getVersion = reinterpret_cast<hosting::DllGetVersionFn>(library.resolve("DllGetVersion"));
+    const auto getVersion =
+        reinterpret_cast<hosting::DllGetVersionFn>(library.resolve("DllGetVersion"));
     QVERIFY(getVersion);
     hosting::DllVersionInfo info;
     QCOMPARE(getVersion(&info), hosting::S_OK);
-    QCOMPARE(QStringLiteral("%1.%2.%3").arg(info.dwMajorVersion).arg(info.dwMinorVersion).arg(info.dwBuildNumber),
+    QCOMPARE(QStringLiteral("%1.%2.%3")
+                 .arg(info.dwMajorVersion)
+                 .arg(info.dwMinorVersion)
+                 .arg(info.dwBuildNumber),
              QStringLiteral("2.2.1"));
 
-    const QJsonObject meta = QPluginLoader(libraryPath()).metaData().value(QStringLiteral("MetaData")).toObject();
-    QCOMPARE(meta.value(QStringLiteral("FileDescription")).toString(), QStringLiteral("ICMP Ping ActiveX Control"));
+    const QJsonObject meta =
+        QPluginLoader(libraryPath()).metaData().value(QStringLiteral("MetaData")).toObject();
+    QCOMPARE(meta.value(QStringLiteral("FileDescription")).toString(),
+             QStringLiteral("ICMP Ping ActiveX Control"));
     QCOMPARE(meta.value(QStringLiteral("FileVersion")).toString(), QStringLiteral("2.02.0001"));
     QCOMPARE(meta.value(QStringLiteral("ProductVersion")).toString(), QStringLiteral("2.02.0001"));
     QCOMPARE(meta.value(QStringLiteral("ProductName")).toString(), QStringLiteral("Ping.ocx"));
@@ -289,20 +336,25 @@ void tst_PingControl::versionTextsAreQueryable()
     QVERIFY(meta.contains(QStringLiteral("OLESelfRegister")));
 
     // The file itself: libPingOCX.so -> libPingOCX.so.2 (the SONAME) -> libPingOCX.so.2.2.1.
-    QCOMPARE(QFileInfo(QFileInfo(libraryPath()).symLinkTarget()).fileName(), QStringLiteral("libPingOCX.so.2"));
-    QCOMPARE(QFileInfo(libraryPath()).canonicalFilePath(), binDir() + QStringLiteral("/libPingOCX.so.2.2.1"));
+    QCOMPARE(QFileInfo(QFileInfo(libraryPath()).symLinkTarget()).fileName(),
+             QStringLiteral("libPingOCX.so.2"));
+    QCOMPARE(QFileInfo(libraryPath()).canonicalFilePath(),
+             binDir() + QStringLiteral("/libPingOCX.so.2.2.1"));
 }
 
 void tst_PingControl::classObjectAndUnloading()
 {
     QLibrary library(libraryPath());
     QVERIFY(library.load());
-    const auto getClassObject = reinterpret_cast<hosting::DllGetClassObjectFn>(library.resolve("DllGetClassObject"));
-    const auto canUnload = reinterpret_cast<hosting::DllCanUnloadNowFn>(library.resolve("DllCanUnloadNow"));
+    const auto getClassObject =
+        reinterpret_cast<hosting::DllGetClassObjectFn>(library.resolve("DllGetClassObject"));
+    const auto canUnload =
+        reinterpret_cast<hosting::DllCanUnloadNowFn>(library.resolve("DllCanUnloadNow"));
     QVERIFY(getClassObject && canUnload);
 
     void *object = reinterpret_cast<void *>(1);
-    QCOMPARE(getClassObject(&kFakeClass, &hosting::IID_IClassFactory, &object), hosting::CLASS_E_CLASSNOTAVAILABLE);
+    QCOMPARE(getClassObject(&kFakeClass, &hosting::IID_IClassFactory, &object),
+             hosting::CLASS_E_CLASSNOTAVAILABLE);
     QCOMPARE(object, nullptr);
     const QUuid ping(kClassId);
     QCOMPARE(getClassObject(&ping, &kFakeClass, &object), hosting::E_NOINTERFACE);
@@ -333,7 +385,8 @@ void tst_PingControl::interfaceKeepsEveryMember_data()
     QTest::newRow("WSAAsyncGetHostByNameAlias")
         << QByteArray("WSAAsyncGetHostByNameAlias(qint16&,qint16&,QString&)") << QByteArray("int");
     QTest::newRow("AsyncPortNumber") << QByteArray("AsyncPortNumber()") << QByteArray("short");
-    QTest::newRow("LookUpIpFromHostName") << QByteArray("LookUpIpFromHostName()") << QByteArray("void");
+    QTest::newRow("LookUpIpFromHostName")
+        << QByteArray("LookUpIpFromHostName()") << QByteArray("void");
 }
 
 void tst_PingControl::interfaceKeepsEveryMember()
@@ -357,7 +410,12 @@ void tst_PingControl::dispatchIdentifiersReachTheMembers()
     QVERIFY(ping);
     QObject *o = ping.get();
 
-    struct Row { qint32 id; const char *name; QVariant value; };
+    struct Row
+    {
+        qint32 id;
+        const char *name;
+        QVariant value;
+    };
     const Row properties[] = {
         {0x40030003, "Sock", QVariant::fromValue<qint16>(-7)},
         {0x4003000A, "Handle", 123456},
@@ -387,9 +445,10 @@ void tst_PingControl::dispatchIdentifiersReachTheMembers()
 
     // Failures carry their HRESULT-style reason.
     QVERIFY(!invokeByDispId(o, 0x12345678, DISPATCH_METHOD).ok);
-    QVERIFY(!invokeByDispId(o, 0x60030005, DISPATCH_METHOD, {1}).ok);              // argument count
-    QVERIFY(!invokeByDispId(o, 0x60030005, DISPATCH_PROPERTYPUT, {1}).ok);         // put on a method
-    const Invoked mismatch = invokeByDispId(o, 0x68030002, DISPATCH_PROPERTYPUT, {QStringLiteral("soon")});
+    QVERIFY(!invokeByDispId(o, 0x60030005, DISPATCH_METHOD, {1}).ok); // argument count
+    QVERIFY(!invokeByDispId(o, 0x60030005, DISPATCH_PROPERTYPUT, {1}).ok); // put on a method
+    const Invoked mismatch =
+        invokeByDispId(o, 0x68030002, DISPATCH_PROPERTYPUT, {QStringLiteral("soon")});
     QVERIFY(!mismatch.ok);
     QVERIFY2(mismatch.error.contains(QStringLiteral("Type mismatch")), qPrintable(mismatch.error));
     const Invoked overflow = invokeByDispId(o, 0x40030003, DISPATCH_PROPERTYPUT, {70000});
@@ -428,12 +487,18 @@ void tst_PingControl::settersReportChanges_data()
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<QVariant>("value");
     QTest::addColumn<QStringList>("reports");
-    QTest::newRow("HostName") << QByteArray("HostName") << QVariant(QStringLiteral("h")) << QStringList{QStringLiteral("HostName")};
-    QTest::newRow("IPAddress") << QByteArray("IPAddress") << QVariant(QStringLiteral("1.2.3.4")) << QStringList{QStringLiteral("IPAddress")};
-    QTest::newRow("TimeOut") << QByteArray("TimeOut") << QVariant(1500) << QStringList{QStringLiteral("TimeOut")};
-    QTest::newRow("ResolveNames") << QByteArray("ResolveNames") << QVariant(true) << QStringList{QStringLiteral("ResolveNames")};
-    QTest::newRow("HostName unchanged (empty)") << QByteArray("HostName") << QVariant(QString()) << QStringList{QStringLiteral("HostName")};
-    QTest::newRow("Alias reports nothing") << QByteArray("Alias") << QVariant(QStringLiteral("a")) << QStringList();
+    QTest::newRow("HostName") << QByteArray("HostName") << QVariant(QStringLiteral("h"))
+                              << QStringList{QStringLiteral("HostName")};
+    QTest::newRow("IPAddress") << QByteArray("IPAddress") << QVariant(QStringLiteral("1.2.3.4"))
+                               << QStringList{QStringLiteral("IPAddress")};
+    QTest::newRow("TimeOut") << QByteArray("TimeOut") << QVariant(1500)
+                             << QStringList{QStringLiteral("TimeOut")};
+    QTest::newRow("ResolveNames") << QByteArray("ResolveNames") << QVariant(true)
+                                  << QStringList{QStringLiteral("ResolveNames")};
+    QTest::newRow("HostName unchanged (empty)")
+        << QByteArray("HostName") << QVariant(QString()) << QStringList{QStringLiteral("HostName")};
+    QTest::newRow("Alias reports nothing")
+        << QByteArray("Alias") << QVariant(QStringLiteral("a")) << QStringList();
     QTest::newRow("Sock reports nothing") << QByteArray("Sock") << QVariant(3) << QStringList();
     QTest::newRow("Handle reports nothing") << QByteArray("Handle") << QVariant(3) << QStringList();
 }
@@ -474,15 +539,27 @@ void tst_PingControl::loadsFromPropertyBag_data()
     QTest::addColumn<int>("timeOut");
     QTest::addColumn<bool>("resolveNames");
 
-    QTest::newRow("empty bag: defaults, TimeOut 200") << QVariantMap() << QString() << QString() << 200 << false;
-    QTest::newRow("the main window's bag") << QVariantMap{{QStringLiteral("TimeOut"), 1500}} << QString() << QString() << 1500 << false;
-    QTest::newRow("texts from a settings file") << QVariantMap{{QStringLiteral("TimeOut"), QStringLiteral(" 750 ")}, {QStringLiteral("ResolveNames"), QStringLiteral("true")}, {QStringLiteral("HostName"), QStringLiteral("q2.example")}}
-                                                << QString() << QStringLiteral("q2.example") << 750 << true;
-    QTest::newRow("fractions round half to even") << QVariantMap{{QStringLiteral("TimeOut"), 1500.5}} << QString() << QString() << 1500 << false;
-    QTest::newRow("1501.5 rounds up") << QVariantMap{{QStringLiteral("TimeOut"), 1501.5}} << QString() << QString() << 1502 << false;
-    QTest::newRow("numbers as text and Boolean") << QVariantMap{{QStringLiteral("IPAddress"), 42}, {QStringLiteral("ResolveNames"), 1}, {QStringLiteral("TimeOut"), true}}
+    QTest::newRow("empty bag: defaults, TimeOut 200")
+        << QVariantMap() << QString() << QString() << 200 << false;
+    QTest::newRow("the main window's bag") << QVariantMap{{QStringLiteral("TimeOut"), 1500}}
+                                           << QString() << QString() << 1500 << false;
+    QTest::newRow("texts from a settings file")
+        << QVariantMap{{QStringLiteral("TimeOut"), QStringLiteral(" 750 ")},
+                       {QStringLiteral("ResolveNames"), QStringLiteral("true")},
+                       {QStringLiteral("HostName"), QStringLiteral("q2.example")}}
+        << QString() << QStringLiteral("q2.example") << 750 << true;
+    QTest::newRow("fractions round half to even")
+        << QVariantMap{{QStringLiteral("TimeOut"), 1500.5}} << QString() << QString() << 1500
+        << false;
+    QTest::newRow("1501.5 rounds up") << QVariantMap{{QStringLiteral("TimeOut"), 1501.5}}
+                                      << QString() << QString() << 1502 << false;
+    QTest::newRow("numbers as text and Boolean") << QVariantMap{{QStringLiteral("IPAddress"), 42},
+                                                                {QStringLiteral("ResolveNames"), 1},
+                                                                {QStringLiteral("TimeOut"), true}}
                                                  << QStringLiteral("42") << QString() << -1 << true;
-    QTest::newRow("ResolveNames False text") << QVariantMap{{QStringLiteral("ResolveNames"), QStringLiteral("False")}} << QString() << QString() << 200 << false;
+    QTest::newRow("ResolveNames False text")
+        << QVariantMap{{QStringLiteral("ResolveNames"), QStringLiteral("False")}} << QString()
+        << QString() << 200 << false;
 }
 
 void tst_PingControl::loadsFromPropertyBag()
@@ -514,7 +591,9 @@ void tst_PingControl::typeMismatchStopsLoading()
                           {QStringLiteral("ResolveNames"), true}};
     QString error;
     QVERIFY(!hosting::readProperties(ping.get(), bag, &error));
-    QVERIFY2(error.contains(QStringLiteral("Type mismatch")) && error.contains(QStringLiteral("TimeOut")), qPrintable(error));
+    QVERIFY2(error.contains(QStringLiteral("Type mismatch"))
+                 && error.contains(QStringLiteral("TimeOut")),
+             qPrintable(error));
     // Loaded before the failure: kept. After it: untouched.
     QCOMPARE(get(ping.get(), "IPAddress").toString(), QStringLiteral("10.1.2.3"));
     QCOMPARE(get(ping.get(), "HostName").toString(), QStringLiteral("h.example"));
@@ -523,7 +602,8 @@ void tst_PingControl::typeMismatchStopsLoading()
 
     QVERIFY(!hosting::readProperties(ping.get(), {{QStringLiteral("TimeOut"), 3.0e9}}, &error));
     QVERIFY2(error.contains(QStringLiteral("Overflow")), qPrintable(error));
-    QVERIFY(!hosting::readProperties(ping.get(), {{QStringLiteral("ResolveNames"), QStringLiteral("maybe")}}, &error));
+    QVERIFY(!hosting::readProperties(
+        ping.get(), {{QStringLiteral("ResolveNames"), QStringLiteral("maybe")}}, &error));
     QVERIFY2(error.contains(QStringLiteral("ResolveNames")), qPrintable(error));
 }
 
@@ -537,7 +617,9 @@ void tst_PingControl::savesAndReloads()
     QVERIFY(set(first.get(), "ResolveNames", true));
     QVERIFY(set(first.get(), "Alias", QStringLiteral("not saved")));
     const QVariantMap bag = hosting::writeProperties(first.get()).value.toMap();
-    QCOMPARE(bag.keys(), (QStringList{QStringLiteral("HostName"), QStringLiteral("IPAddress"), QStringLiteral("ResolveNames"), QStringLiteral("TimeOut")}));
+    QCOMPARE(bag.keys(),
+             (QStringList{QStringLiteral("HostName"), QStringLiteral("IPAddress"),
+                          QStringLiteral("ResolveNames"), QStringLiteral("TimeOut")}));
 
     const auto second = createPing();
     QVERIFY(second);
@@ -573,14 +655,22 @@ void tst_PingControl::dottedIpToAddress_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<qint32>("value");
     QTest::addColumn<QString>("dotted"); // the address it stands for
-    QTest::newRow("192.168.0.1") << QStringLiteral("192.168.0.1") << qint32(0x0100A8C0) << QStringLiteral("192.168.0.1");
-    QTest::newRow("127.0.0.1") << QStringLiteral("127.0.0.1") << qint32(0x0100007F) << QStringLiteral("127.0.0.1");
-    QTest::newRow("fourth part >= 128 is negative") << QStringLiteral("10.0.0.200") << qint32(0xC800000A) << QStringLiteral("10.0.0.200");
-    QTest::newRow("255.255.255.255") << QStringLiteral("255.255.255.255") << qint32(-1) << QStringLiteral("255.255.255.255");
-    QTest::newRow("256 counts as 0") << QStringLiteral("256.1.1.1") << qint32(0x01010100) << QStringLiteral("0.1.1.1");
-    QTest::newRow("300 counts as 44") << QStringLiteral("300.0.0.1") << qint32(0x0100002C) << QStringLiteral("44.0.0.1");
-    QTest::newRow("negative part: its low 8 bits") << QStringLiteral("1.0.0.-1") << qint32(0xFF000001) << QStringLiteral("1.0.0.255");
-    QTest::newRow("trailing blank") << QStringLiteral("1.2.3.4 ") << qint32(0x04030201) << QStringLiteral("1.2.3.4");
+    QTest::newRow("192.168.0.1") << QStringLiteral("192.168.0.1") << qint32(0x0100A8C0)
+                                 << QStringLiteral("192.168.0.1");
+    QTest::newRow("127.0.0.1") << QStringLiteral("127.0.0.1") << qint32(0x0100007F)
+                               << QStringLiteral("127.0.0.1");
+    QTest::newRow("fourth part >= 128 is negative")
+        << QStringLiteral("10.0.0.200") << qint32(0xC800000A) << QStringLiteral("10.0.0.200");
+    QTest::newRow("255.255.255.255")
+        << QStringLiteral("255.255.255.255") << qint32(-1) << QStringLiteral("255.255.255.255");
+    QTest::newRow("256 counts as 0")
+        << QStringLiteral("256.1.1.1") << qint32(0x01010100) << QStringLiteral("0.1.1.1");
+    QTest::newRow("300 counts as 44")
+        << QStringLiteral("300.0.0.1") << qint32(0x0100002C) << QStringLiteral("44.0.0.1");
+    QTest::newRow("negative part: its low 8 bits")
+        << QStringLiteral("1.0.0.-1") << qint32(0xFF000001) << QStringLiteral("1.0.0.255");
+    QTest::newRow("trailing blank")
+        << QStringLiteral("1.2.3.4 ") << qint32(0x04030201) << QStringLiteral("1.2.3.4");
     QTest::newRow("three parts") << QStringLiteral("1.2.3") << qint32(0) << QString();
     QTest::newRow("five parts") << QStringLiteral("1.2.3.4.5") << qint32(0) << QString();
     QTest::newRow("0.0.0.0") << QStringLiteral("0.0.0.0") << qint32(0) << QString();
@@ -610,9 +700,11 @@ void tst_PingControl::classicInetAddr_data()
     QTest::newRow("three parts") << QStringLiteral("1.2.3") << QStringLiteral("1.2.0.3");
     QTest::newRow("trailing blank") << QStringLiteral("1.2.3.4 ") << QStringLiteral("1.2.3.4");
     QTest::newRow("high byte") << QStringLiteral("10.0.0.200") << QStringLiteral("10.0.0.200");
-    QTest::newRow("broadcast is the failure value") << QStringLiteral("255.255.255.255") << QString();
+    QTest::newRow("broadcast is the failure value")
+        << QStringLiteral("255.255.255.255") << QString();
     QTest::newRow("name") << QStringLiteral("localhost") << QString();
-    QTest::newRow("leading zero: octal") << QStringLiteral("010.0.0.1") << QStringLiteral("8.0.0.1");
+    QTest::newRow("leading zero: octal")
+        << QStringLiteral("010.0.0.1") << QStringLiteral("8.0.0.1");
 }
 
 void tst_PingControl::classicInetAddr()
@@ -631,13 +723,15 @@ void tst_PingControl::icmpErrorsMapToStatus_data()
     QTest::addColumn<int>("type");
     QTest::addColumn<int>("code");
     QTest::addColumn<int>("status"); // -1: not final
-    const struct { int type, code, status; } rows[] = {
-        {3, 0, 11002}, {3, 6, 11002}, {3, 9, 11002}, {3, 11, 11002},
-        {3, 1, 11003}, {3, 7, 11003}, {3, 8, 11003}, {3, 10, 11003}, {3, 12, 11003},
-        {3, 13, 11003}, {3, 14, 11003}, {3, 15, 11003}, {3, 99, 11003},
-        {3, 2, 11004}, {3, 3, 11005}, {3, 4, 11009}, {3, 5, 11012},
-        {4, 0, 11016}, {5, 1, -1}, {11, 0, 11013}, {11, 1, 11014}, {12, 0, 11015},
-        {0, 0, -1}, {8, 0, -1},
+    const struct
+    {
+        int type, code, status;
+    } rows[] = {
+        {3, 0, 11002},  {3, 6, 11002},  {3, 9, 11002},  {3, 11, 11002}, {3, 1, 11003},
+        {3, 7, 11003},  {3, 8, 11003},  {3, 10, 11003}, {3, 12, 11003}, {3, 13, 11003},
+        {3, 14, 11003}, {3, 15, 11003}, {3, 99, 11003}, {3, 2, 11004},  {3, 3, 11005},
+        {3, 4, 11009},  {3, 5, 11012},  {4, 0, 11016},  {5, 1, -1},     {11, 0, 11013},
+        {11, 1, 11014}, {12, 0, 11015}, {0, 0, -1},     {8, 0, -1},
     };
     for (const auto &r : rows)
         QTest::addRow("%d/%d", r.type, r.code) << r.type << r.code << r.status;
@@ -687,7 +781,8 @@ void tst_PingControl::statusTexts_data()
 void tst_PingControl::statusTexts()
 {
     QFETCH(int, status);
-    const QString text = QString::fromStdString(pingocx::icmp::resultTextForStatus(uint32_t(status)));
+    const QString text =
+        QString::fromStdString(pingocx::icmp::resultTextForStatus(uint32_t(status)));
     QCOMPARE(text, QStringLiteral("Failed, Error: %1").arg(status));
     // The statuses that have texts of their own have different ones.
     QSet<QString> named;
@@ -721,7 +816,8 @@ void tst_PingControl::badAddressesSendNothing()
     QCOMPARE(get(ping.get(), "IPAddress").toString(), host);
     QCOMPARE(get(ping.get(), "Alias").toString(), QString());
     QCOMPARE(get(ping.get(), "LastMeans").toString(), QString()); // nothing was sent
-    QCOMPARE(reported(spy), (QStringList{QStringLiteral("IPAddress"), QStringLiteral("IPAddress")}));
+    QCOMPARE(reported(spy),
+             (QStringList{QStringLiteral("IPAddress"), QStringLiteral("IPAddress")}));
 }
 
 void tst_PingControl::socketErrorGoesToTheHost()
@@ -736,15 +832,19 @@ void tst_PingControl::socketErrorGoesToTheHost()
     QVERIFY(QFile::copy(QFileInfo(libraryPath()).canonicalFilePath(), copy));
     const QString config = dir.filePath(QStringLiteral("config"));
     {
-        QSettings reg(config + QStringLiteral("/ComponentRegistry/classes.ini"), QSettings::IniFormat);
+        QSettings reg(config + QStringLiteral("/ComponentRegistry/classes.ini"),
+                      QSettings::IniFormat);
         reg.setValue(QStringLiteral("ProgID/PingOCX.Ping/CLSID"), kClassId);
-        reg.setValue(QStringLiteral("CLSID/ED37E54C-E24F-11D0-B680-0000F654079F/InprocServer32"), copy);
+        reg.setValue(QStringLiteral("CLSID/ED37E54C-E24F-11D0-B680-0000F654079F/InprocServer32"),
+                     copy);
     }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-    const ProbeRun run = runProbe({QStringLiteral("--means"), QStringLiteral("helper"), QStringLiteral("127.0.0.1")}, env);
+    const ProbeRun run = runProbe(
+        {QStringLiteral("--means"), QStringLiteral("helper"), QStringLiteral("127.0.0.1")}, env);
     QVERIFY2(run.exitCode == 0, qPrintable(run.lines.join('\n') + run.errors));
-    QVERIFY2(run.lines.value(0).startsWith(QStringLiteral("LOADED registry ") + copy), qPrintable(run.lines.value(0)));
+    QVERIFY2(run.lines.value(0).startsWith(QStringLiteral("LOADED registry ") + copy),
+             qPrintable(run.lines.value(0)));
     const QStringList boxes = run.boxes();
     QCOMPARE(boxes.size(), 1);
     const QStringList lines = boxes.first().split(QLatin1Char('|'));
@@ -773,14 +873,17 @@ void tst_PingControl::socketErrorShowsABoxWhenNobodyTakesIt()
 
     // With a host handler connected, the same message goes to it and no box appears.
     QStringList routed;
-    QVERIFY(hosting::routeMessageBoxes(ping.get(), [&routed](const QString &text, const QString &caption) {
-        QCOMPARE(caption, QString());
-        routed << text;
-    }));
+    QVERIFY(hosting::routeMessageBoxes(ping.get(),
+                                       [&routed](const QString &text, const QString &caption) {
+                                           QCOMPARE(caption, QString());
+                                           routed << text;
+                                       }));
     result = send(ping.get());
     QVERIFY(!result.isValid());
     QCOMPARE(routed.size(), 1);
-    QVERIFY2(routed.first().startsWith(QStringLiteral("Socket Error\nPing sockets are not allowed")), qPrintable(routed.first()));
+    QVERIFY2(
+        routed.first().startsWith(QStringLiteral("Socket Error\nPing sockets are not allowed")),
+        qPrintable(routed.first()));
 }
 
 QTEST_MAIN(tst_PingControl)

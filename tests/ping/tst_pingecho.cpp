@@ -43,8 +43,8 @@ struct Namespaces
 {
     bool network = false;
     bool names = false;
-    QString whyNot;      // why there is no private network
-    QString whyNoNames;  // why there is no private resolver set-up
+    QString whyNot; // why there is no private network
+    QString whyNoNames; // why there is no private resolver set-up
 };
 Namespaces g_ns;
 
@@ -79,17 +79,23 @@ void enterPrivateNamespaces()
         g_ns.whyNoNames = QStringLiteral("no temporary folder");
         return;
     }
-    const struct { const char *name, *text, *target; } files[] = {
-        {"hosts", "127.0.0.1\tlocalhost\n127.0.0.200\tofficial.tarvex.test alias.tarvex.test\n", "/etc/hosts"},
+    const struct
+    {
+        const char *name, *text, *target;
+    } files[] = {
+        {"hosts", "127.0.0.1\tlocalhost\n127.0.0.200\tofficial.tarvex.test alias.tarvex.test\n",
+         "/etc/hosts"},
         {"resolv.conf", "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n", "/etc/resolv.conf"},
         {"nsswitch.conf", "hosts: files dns\n", "/etc/nsswitch.conf"},
     };
     g_ns.names = true;
     for (const auto &f : files) {
         const std::string path = std::string(dir) + "/" + f.name;
-        if (!writeFile(path.c_str(), f.text) || mount(path.c_str(), f.target, nullptr, MS_BIND, nullptr) != 0) {
+        if (!writeFile(path.c_str(), f.text)
+            || mount(path.c_str(), f.target, nullptr, MS_BIND, nullptr) != 0) {
             g_ns.names = false;
-            g_ns.whyNoNames = QStringLiteral("cannot bind-mount the test's own %1").arg(QLatin1String(f.target));
+            g_ns.whyNoNames =
+                QStringLiteral("cannot bind-mount the test's own %1").arg(QLatin1String(f.target));
         }
         unlink(path.c_str()); // the mounts keep the files; nothing stays behind on disk
     }
@@ -98,7 +104,8 @@ void enterPrivateNamespaces()
 
 bool writeSysctl(const QString &name, const QString &value)
 {
-    QFile file(QStringLiteral("/proc/sys/") + QString(name).replace(QLatin1Char('.'), QLatin1Char('/')));
+    QFile file(QStringLiteral("/proc/sys/")
+               + QString(name).replace(QLatin1Char('.'), QLatin1Char('/')));
     return file.open(QIODevice::WriteOnly) && file.write(value.toLatin1()) > 0;
 }
 
@@ -109,7 +116,8 @@ QString run(const QString &program, const QStringList &args)
     if (!p.waitForFinished(10000))
         return QStringLiteral("%1 did not finish").arg(program);
     if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        return QStringLiteral("%1 %2: %3").arg(program, args.join(' '), QString::fromLocal8Bit(p.readAllStandardError()));
+        return QStringLiteral("%1 %2: %3")
+            .arg(program, args.join(' '), QString::fromLocal8Bit(p.readAllStandardError()));
     return QString();
 }
 
@@ -150,13 +158,15 @@ class Responder
 public:
     bool start(int delayMs, const QStringList &only = {})
     {
-        QStringList args{binDir() + QStringLiteral("/tarvex-icmp-responder"), QStringLiteral("--delay"),
-                         QString::number(delayMs), QStringLiteral("--seconds"), QStringLiteral("60")};
+        QStringList args{binDir() + QStringLiteral("/tarvex-icmp-responder"),
+                         QStringLiteral("--delay"), QString::number(delayMs),
+                         QStringLiteral("--seconds"), QStringLiteral("60")};
         for (const QString &address : only)
             args << QStringLiteral("--only") << address;
         // Real-time priority: the emulated host answers on time even while the machine is
         // busy (it sleeps all but microseconds of its life). Without it where refused.
-        m_process.start(QStringLiteral("chrt"), QStringList{QStringLiteral("--fifo"), QStringLiteral("10")} + args);
+        m_process.start(QStringLiteral("chrt"),
+                        QStringList{QStringLiteral("--fifo"), QStringLiteral("10")} + args);
         if (ready())
             return true;
         m_process.kill();
@@ -273,7 +283,10 @@ void tst_PingEcho::initTestCase()
 {
     if (!g_ns.network)
         QSKIP(qPrintable(g_ns.whyNot));
-    QCOMPARE(run(QStringLiteral("ip"), {QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"), QStringLiteral("up")}), QString());
+    QCOMPARE(run(QStringLiteral("ip"),
+                 {QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"),
+                  QStringLiteral("up")}),
+             QString());
 
     // The router: a network namespace held by a child that ends when its input closes.
     m_router.start(QStringLiteral("unshare"), {QStringLiteral("-n"), QStringLiteral("cat")});
@@ -300,7 +313,10 @@ void tst_PingEcho::initTestCase()
         "ip link set lo up && ip addr add 192.0.2.2/24 dev tvx1 && ip link set tvx1 up && "
         "sysctl -qw net.ipv4.ip_forward=1 net.ipv4.icmp_ratelimit=0 && "
         "ip route add unreachable 203.0.113.0/24");
-    QCOMPARE(run(QStringLiteral("nsenter"), {QStringLiteral("-t"), pid, QStringLiteral("-n"), QStringLiteral("sh"), QStringLiteral("-c"), router}), QString());
+    QCOMPARE(run(QStringLiteral("nsenter"),
+                 {QStringLiteral("-t"), pid, QStringLiteral("-n"), QStringLiteral("sh"),
+                  QStringLiteral("-c"), router}),
+             QString());
 }
 
 void tst_PingEcho::cleanupTestCase()
@@ -316,7 +332,8 @@ void tst_PingEcho::cleanupTestCase()
 void tst_PingEcho::init()
 {
     QVERIFY(writeSysctl(QStringLiteral("net.ipv4.icmp_echo_ignore_all"), QStringLiteral("0")));
-    QVERIFY(writeSysctl(QStringLiteral("net.ipv4.ping_group_range"), QStringLiteral("0\t2147483647")));
+    QVERIFY(
+        writeSysctl(QStringLiteral("net.ipv4.ping_group_range"), QStringLiteral("0\t2147483647")));
 }
 
 void tst_PingEcho::requireNames()
@@ -329,16 +346,22 @@ void tst_PingEcho::echoByEachMeans_data()
 {
     QTest::addColumn<QString>("means");
     QTest::addColumn<QString>("host");
-    QTest::addColumn<int>("delay");   // >= 0: the responder answers, after that many ms
+    QTest::addColumn<int>("delay"); // >= 0: the responder answers, after that many ms
     QTest::addColumn<QVariant>("expected"); // an int: milliseconds near it; a text: exactly
-    QTest::addColumn<bool>("fromRouter");   // the answer is an ICMP error from the router
+    QTest::addColumn<bool>("fromRouter"); // the answer is an ICMP error from the router
 
-    struct Case { const char *name, *host; int delay; QVariant expected; };
+    struct Case
+    {
+        const char *name, *host;
+        int delay;
+        QVariant expected;
+    };
     const Case cases[] = {
         {"loopback", "127.0.0.1", -1, 0},
         {"another loopback address", "127.0.0.9", -1, 0},
         {"delayed 47 ms", "127.0.0.1", 47, 47},
-        {"router: no route onward", "198.51.100.1", -1, QStringLiteral("Destination Net Unreachable")},
+        {"router: no route onward", "198.51.100.1", -1,
+         QStringLiteral("Destination Net Unreachable")},
         {"router: unreachable route", "203.0.113.1", -1, QStringLiteral("Failed, Error: 11003")},
         {"local prohibit route", "203.0.113.65", -1, QStringLiteral("Bad Destination")},
         {"local unreachable route", "203.0.113.129", -1, QStringLiteral("Failed, Error: 11003")},
@@ -347,8 +370,9 @@ void tst_PingEcho::echoByEachMeans_data()
     };
     for (const char *means : {"datagram", "raw", "helper"}) {
         for (const Case &c : cases)
-            QTest::addRow("%s: %s", means, c.name) << QString::fromLatin1(means) << QString::fromLatin1(c.host) << c.delay << c.expected
-                                                   << QByteArray(c.name).startsWith("router");
+            QTest::addRow("%s: %s", means, c.name)
+                << QString::fromLatin1(means) << QString::fromLatin1(c.host) << c.delay
+                << c.expected << QByteArray(c.name).startsWith("router");
     }
 }
 
@@ -376,7 +400,8 @@ void tst_PingEcho::echoByEachMeans()
     if (expected.metaType().id() == QMetaType::Int) {
         QCOMPARE(e.result.metaType().id(), int(QMetaType::Int));
         // The scheduling spread measured here is a few ms; loopback is well under one.
-        QVERIFY2(qAbs(e.result.toInt() - expected.toInt()) <= (delay >= 0 ? 3 : 1), qPrintable(e.result.toString()));
+        QVERIFY2(qAbs(e.result.toInt() - expected.toInt()) <= (delay >= 0 ? 3 : 1),
+                 qPrintable(e.result.toString()));
     } else {
         QCOMPARE(e.result, expected);
         QVERIFY2(e.elapsedMs < 900, "an error report ends the wait at once");
@@ -394,7 +419,8 @@ void tst_PingEcho::timedOutComesAfterTimeOut()
         QVERIFY(set(ping.get(), "IcmpMeans", QLatin1String(means)));
         const Echo e = sendTo(ping.get(), QStringLiteral("127.0.0.1"));
         QCOMPARE(e.result, QVariant(QStringLiteral("Timed Out")));
-        QVERIFY2(e.elapsedMs >= 299 && e.elapsedMs <= 300 + 100, qPrintable(QString::number(e.elapsedMs)));
+        QVERIFY2(e.elapsedMs >= 299 && e.elapsedMs <= 300 + 100,
+                 qPrintable(QString::number(e.elapsedMs)));
     }
     // A time-out of 0 is passed on unchanged: no wait at all.
     QVERIFY(set(ping.get(), "TimeOut", 0));
@@ -409,15 +435,19 @@ void tst_PingEcho::unprivilegedUserPingsThroughTheHelper()
         QSKIP("the build folder is not readable by other users: cannot run the probe as nobody");
     if (!helperHasCapability(helperPath())) {
         // The same step as after an install; as root the test can take it itself.
-        run(QStringLiteral("sh"), {QStringLiteral(TARVEX_SOURCE_DIR "/ping/set-helper-capability"), helperPath()});
+        run(QStringLiteral("sh"),
+            {QStringLiteral(TARVEX_SOURCE_DIR "/ping/set-helper-capability"), helperPath()});
         if (!helperHasCapability(helperPath()))
-            QSKIP("pingocx-icmp-helper lacks cap_net_raw (run ping/set-helper-capability) and could not be given it");
+            QSKIP("pingocx-icmp-helper lacks cap_net_raw (run ping/set-helper-capability) and "
+                  "could not be given it");
     }
     // Only the helper can work: no ping sockets for anybody, and nobody has no capability.
     QVERIFY(writeSysctl(QStringLiteral("net.ipv4.ping_group_range"), QStringLiteral("1\t0")));
     QTemporaryDir home;
     QVERIFY(home.isValid());
-    QVERIFY(QFile::setPermissions(home.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+    QVERIFY(QFile::setPermissions(home.path(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                      | QFile::ReadOther | QFile::ExeOther));
     QVERIFY(chown(home.path().toLocal8Bit().constData(), kNobody, kNobody) == 0);
     QProcessEnvironment env;
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -425,13 +455,17 @@ void tst_PingEcho::unprivilegedUserPingsThroughTheHelper()
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/config"));
     env.insert(QStringLiteral("HOME"), home.path());
 
-    const QStringList hosts{QStringLiteral("127.0.0.1"), QStringLiteral("198.51.100.1"), QStringLiteral("203.0.113.1"),
-                            QStringLiteral("203.0.113.65"), QStringLiteral("203.0.113.129")};
+    const QStringList hosts{QStringLiteral("127.0.0.1"), QStringLiteral("198.51.100.1"),
+                            QStringLiteral("203.0.113.1"), QStringLiteral("203.0.113.65"),
+                            QStringLiteral("203.0.113.129")};
     g_routerErrors.take(2);
-    ProbeRun plain = runProbe(QStringList{QStringLiteral("--timeout"), QStringLiteral("1000")} + hosts, env, kNobody);
+    ProbeRun plain = runProbe(
+        QStringList{QStringLiteral("--timeout"), QStringLiteral("1000")} + hosts, env, kNobody);
     QVERIFY2(plain.exitCode == 0, qPrintable(plain.lines.join('\n') + plain.errors));
-    const QStringList expected{QStringLiteral("int"), QStringLiteral("Destination_Net_Unreachable"), QStringLiteral("Failed,_Error:_11003"),
-                               QStringLiteral("Bad_Destination"), QStringLiteral("Failed,_Error:_11003")};
+    const QStringList expected{QStringLiteral("int"), QStringLiteral("Destination_Net_Unreachable"),
+                               QStringLiteral("Failed,_Error:_11003"),
+                               QStringLiteral("Bad_Destination"),
+                               QStringLiteral("Failed,_Error:_11003")};
     for (int i = 0; i < hosts.size(); ++i) {
         const QStringList r = plain.result(hosts[i]);
         QVERIFY2(!r.isEmpty(), qPrintable(plain.lines.join('\n')));
@@ -441,7 +475,9 @@ void tst_PingEcho::unprivilegedUserPingsThroughTheHelper()
     QVERIFY(plain.boxes().isEmpty());
 
     QVERIFY(writeSysctl(QStringLiteral("net.ipv4.icmp_echo_ignore_all"), QStringLiteral("1")));
-    const ProbeRun silent = runProbe({QStringLiteral("--timeout"), QStringLiteral("300"), QStringLiteral("127.0.0.1")}, env, kNobody);
+    const ProbeRun silent =
+        runProbe({QStringLiteral("--timeout"), QStringLiteral("300"), QStringLiteral("127.0.0.1")},
+                 env, kNobody);
     const QStringList timedOut = silent.result(QStringLiteral("127.0.0.1"));
     QVERIFY2(!timedOut.isEmpty(), qPrintable(silent.lines.join('\n') + silent.errors));
     QCOMPARE(timedOut[3], QStringLiteral("Timed_Out"));
@@ -449,7 +485,9 @@ void tst_PingEcho::unprivilegedUserPingsThroughTheHelper()
 
     Responder responder;
     QVERIFY(responder.start(47));
-    const ProbeRun delayed = runProbe({QStringLiteral("--timeout"), QStringLiteral("1000"), QStringLiteral("127.0.0.1")}, env, kNobody);
+    const ProbeRun delayed =
+        runProbe({QStringLiteral("--timeout"), QStringLiteral("1000"), QStringLiteral("127.0.0.1")},
+                 env, kNobody);
     const QStringList slow = delayed.result(QStringLiteral("127.0.0.1"));
     QVERIFY2(!slow.isEmpty(), qPrintable(delayed.lines.join('\n') + delayed.errors));
     QCOMPARE(slow[2], QStringLiteral("int"));
@@ -481,7 +519,8 @@ void tst_PingEcho::helperWithoutCapabilityIsASocketError()
     if (!reachableByOthers(binDir() + QStringLiteral("/pingprobe")))
         QSKIP("the build folder is not readable by other users: cannot run the probe as nobody");
     QVERIFY(writeSysctl(QStringLiteral("net.ipv4.ping_group_range"), QStringLiteral("1\t0")));
-    const QFileDevice::Permissions open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther;
+    const QFileDevice::Permissions open =
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther;
     QVERIFY(QFile::setPermissions(dir.path(), open));
     // A copy of the library and of its helper; the copy of the helper has no capability.
     const QString lib = dir.filePath(QStringLiteral("libPingOCX.so"));
@@ -492,9 +531,11 @@ void tst_PingEcho::helperWithoutCapabilityIsASocketError()
     QVERIFY(!helperHasCapability(helper));
     const QString config = dir.filePath(QStringLiteral("config"));
     {
-        QSettings reg(config + QStringLiteral("/ComponentRegistry/classes.ini"), QSettings::IniFormat);
+        QSettings reg(config + QStringLiteral("/ComponentRegistry/classes.ini"),
+                      QSettings::IniFormat);
         reg.setValue(QStringLiteral("ProgID/PingOCX.Ping/CLSID"), kClassId);
-        reg.setValue(QStringLiteral("CLSID/ED37E54C-E24F-11D0-B680-0000F654079F/InprocServer32"), lib);
+        reg.setValue(QStringLiteral("CLSID/ED37E54C-E24F-11D0-B680-0000F654079F/InprocServer32"),
+                     lib);
     }
     run(QStringLiteral("chmod"), {QStringLiteral("-R"), QStringLiteral("o+rX"), config});
     const QString runtime = dir.filePath(QStringLiteral("runtime"));
@@ -506,7 +547,8 @@ void tst_PingEcho::helperWithoutCapabilityIsASocketError()
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
 
     const ProbeRun run = runProbe({QStringLiteral("127.0.0.1")}, env, kNobody);
-    QVERIFY2(run.lines.value(0).startsWith(QStringLiteral("LOADED registry ") + lib), qPrintable(run.lines.join('\n') + run.errors));
+    QVERIFY2(run.lines.value(0).startsWith(QStringLiteral("LOADED registry ") + lib),
+             qPrintable(run.lines.join('\n') + run.errors));
     const QStringList boxes = run.boxes();
     QCOMPARE(boxes.size(), 1);
     QVERIFY2(boxes.first().startsWith(QStringLiteral("Socket Error|")), qPrintable(boxes.first()));
@@ -538,25 +580,37 @@ void tst_PingEcho::manyHostsAtOnce()
     QVERIFY(set(ping.get(), "IcmpMeans", means));
     QVERIFY(set(ping.get(), "TimeOut", 600));
     QVERIFY(set(ping.get(), "HostName", QStringLiteral("kept")));
-    struct Host { const char *host; QVariant expected; }; // an int: ms near it
+    struct Host
+    {
+        const char *host;
+        QVariant expected;
+    }; // an int: ms near it
     const QVariant timedOut = QStringLiteral("Timed Out"), bad = QStringLiteral("Bad IP Address");
     const Host hosts[] = {
-        {"127.0.0.1", 0}, {"127.0.0.47", 47}, {"127.0.0.2", timedOut}, {"127.0.0.3", timedOut},
+        {"127.0.0.1", 0},
+        {"127.0.0.47", 47},
+        {"127.0.0.2", timedOut},
+        {"127.0.0.3", timedOut},
         {"198.51.100.1", QStringLiteral("Destination Net Unreachable")},
         {"203.0.113.65", QStringLiteral("Bad Destination")},
         {"203.0.113.129", QStringLiteral("Failed, Error: 11003")},
-        {"no-such-host.tarvex.test", bad}, {"1.2.3.4.5", bad}, {"localhost", 0},
-        {"alias.tarvex.test", timedOut}, {"127.0.0.4", timedOut},
+        {"no-such-host.tarvex.test", bad},
+        {"1.2.3.4.5", bad},
+        {"localhost", 0},
+        {"alias.tarvex.test", timedOut},
+        {"127.0.0.4", timedOut},
     };
     QStringList list;
     for (const Host &h : hosts)
         list << QLatin1String(h.host);
     const QMetaObject *mo = ping->metaObject();
-    QSignalSpy results(ping.get(), mo->method(mo->indexOfSignal("EchoResult(qint32,qint32,QVariant)")));
+    QSignalSpy results(ping.get(),
+                       mo->method(mo->indexOfSignal("EchoResult(qint32,qint32,QVariant)")));
     QSignalSpy finished(ping.get(), mo->method(mo->indexOfSignal("EchoesFinished(qint32)")));
     QElapsedTimer clock;
     clock.start();
-    const tarvex::hosting::Invoked started = tarvex::hosting::call(ping.get(), "StartEchoes", {list});
+    const tarvex::hosting::Invoked started =
+        tarvex::hosting::call(ping.get(), "StartEchoes", {list});
     QVERIFY2(started.ok && started.value.toInt() > 0, qPrintable(started.error));
     QVERIFY(results.isEmpty()); // never inside the call
     QVERIFY(finished.wait(5000));
@@ -571,8 +625,10 @@ void tst_PingEcho::manyHostsAtOnce()
         seen[i] = true;
         const QVariant result = r.at(2).value<QVariant>();
         if (hosts[i].expected.metaType().id() == QMetaType::Int) {
-            QVERIFY2(result.metaType().id() == QMetaType::Int, qPrintable(list[i] + ": " + result.toString()));
-            QVERIFY2(qAbs(result.toInt() - hosts[i].expected.toInt()) <= 3, qPrintable(list[i] + ": " + result.toString()));
+            QVERIFY2(result.metaType().id() == QMetaType::Int,
+                     qPrintable(list[i] + ": " + result.toString()));
+            QVERIFY2(qAbs(result.toInt() - hosts[i].expected.toInt()) <= 3,
+                     qPrintable(list[i] + ": " + result.toString()));
         } else {
             QVERIFY2(result == hosts[i].expected, qPrintable(list[i] + ": " + result.toString()));
         }
@@ -601,19 +657,20 @@ void tst_PingEcho::helperRefusesAllButEchoRequests()
     helper.start(helperPath(), QStringList());
     QVERIFY(helper.waitForStarted(5000));
     QCOMPARE(helperLines(helper, 1), QByteArray("ready\n"));
-    const QByteArray requests =
-        "ping 1 127.0.0.1 100\n"               // not an echo request
-        "echo 2 127.0.0.1 100 1\n"             // a field too many
-        "echo x 127.0.0.1 100\n"               // no token
-        "echo 3 224.0.0.1 100\n"               // multicast
-        "echo 4 255.255.255.255 100\n"         // broadcast
-        "echo 5 0.0.0.0 100\n"
-        "echo 6 1.2.3 100\n"                   // short form
-        "echo 7 127.0.0.01 100\n"              // octal-looking part
-        "echo 8 127.0.0.1 -1\n"
-        "echo 9 127.0.0.1 2147483648\n"
-        "echo 10 127.0.0.1 " + QByteArray(100, '1') + "\n" // far too long a line
-        "echo 11 127.0.0.1 500\n";             // the one good request
+    const QByteArray requests = "ping 1 127.0.0.1 100\n" // not an echo request
+                                "echo 2 127.0.0.1 100 1\n" // a field too many
+                                "echo x 127.0.0.1 100\n" // no token
+                                "echo 3 224.0.0.1 100\n" // multicast
+                                "echo 4 255.255.255.255 100\n" // broadcast
+                                "echo 5 0.0.0.0 100\n"
+                                "echo 6 1.2.3 100\n" // short form
+                                "echo 7 127.0.0.01 100\n" // octal-looking part
+                                "echo 8 127.0.0.1 -1\n"
+                                "echo 9 127.0.0.1 2147483648\n"
+                                "echo 10 127.0.0.1 "
+        + QByteArray(100, '1')
+        + "\n" // far too long a line
+          "echo 11 127.0.0.1 500\n"; // the one good request
     helper.write(requests);
     const QByteArray out = helperLines(helper, 12);
     QCOMPARE(out.split('\n').mid(0, 11),
@@ -662,19 +719,37 @@ void tst_PingEcho::names_data()
 
     const QString ms = QStringLiteral("ms");
     const QString bad = QStringLiteral("Bad IP Address");
-    QTest::newRow("localhost (forward)") << "localhost" << false << "127.0.0.1" << "localhost" << ms;
-    QTest::newRow("an alias gives the official name") << "alias.tarvex.test" << false << "127.0.0.200" << "official.tarvex.test" << ms;
-    QTest::newRow("127.0.0.1 with ResolveNames (reverse)") << "127.0.0.1" << true << "127.0.0.1" << "localhost" << ms;
-    QTest::newRow("last byte >= 128, reverse") << "127.0.0.200" << true << "127.0.0.200" << "official.tarvex.test" << ms;
-    QTest::newRow("no name for the address") << "127.0.0.77" << true << "127.0.0.77" << "" << ms;
-    QTest::newRow("no lookup without ResolveNames") << "127.0.0.1" << false << "127.0.0.1" << "" << ms;
-    QTest::newRow("a name that does not resolve") << "no-such-host.tarvex.test" << false << "" << "" << bad;
-    QTest::newRow("0.1.2.3 counts as a name") << "0.1.2.3" << false << "" << "" << bad;
-    QTest::newRow("0.0.0.0 counts as a name") << "0.0.0.0" << false << "" << "" << bad;
-    QTest::newRow("empty HostName") << "" << false << "" << "" << bad;
-    QTest::newRow("1.2.3 with ResolveNames") << "1.2.3" << true << "1.2.3" << "" << bad;
-    QTest::newRow("255.255.255.255 is looked up as a name") << "255.255.255.255" << true << "255.255.255.255" << "255.255.255.255" << "Bad Destination";
-    QTest::newRow("255.255.255.255 without a lookup") << "255.255.255.255" << false << "255.255.255.255" << "" << "Bad Destination";
+    QTest::newRow("localhost (forward)") << "localhost" << false << "127.0.0.1"
+                                         << "localhost" << ms;
+    QTest::newRow("an alias gives the official name")
+        << "alias.tarvex.test" << false << "127.0.0.200"
+        << "official.tarvex.test" << ms;
+    QTest::newRow("127.0.0.1 with ResolveNames (reverse)") << "127.0.0.1" << true << "127.0.0.1"
+                                                           << "localhost" << ms;
+    QTest::newRow("last byte >= 128, reverse") << "127.0.0.200" << true << "127.0.0.200"
+                                               << "official.tarvex.test" << ms;
+    QTest::newRow("no name for the address") << "127.0.0.77" << true << "127.0.0.77"
+                                             << "" << ms;
+    QTest::newRow("no lookup without ResolveNames") << "127.0.0.1" << false << "127.0.0.1"
+                                                    << "" << ms;
+    QTest::newRow("a name that does not resolve") << "no-such-host.tarvex.test" << false << ""
+                                                  << "" << bad;
+    QTest::newRow("0.1.2.3 counts as a name") << "0.1.2.3" << false << ""
+                                              << "" << bad;
+    QTest::newRow("0.0.0.0 counts as a name") << "0.0.0.0" << false << ""
+                                              << "" << bad;
+    QTest::newRow("empty HostName") << "" << false << ""
+                                    << "" << bad;
+    QTest::newRow("1.2.3 with ResolveNames") << "1.2.3" << true << "1.2.3"
+                                             << "" << bad;
+    QTest::newRow("255.255.255.255 is looked up as a name")
+        << "255.255.255.255" << true << "255.255.255.255"
+        << "255.255.255.255"
+        << "Bad Destination";
+    QTest::newRow("255.255.255.255 without a lookup")
+        << "255.255.255.255" << false << "255.255.255.255"
+        << ""
+        << "Bad Destination";
 }
 
 void tst_PingEcho::names()
@@ -725,8 +800,9 @@ void tst_PingEcho::lookupCompletesOnItsOwn()
     QCOMPARE(get(ping.get(), "Alias").toString(), QStringLiteral("localhost"));
 
     // The same through the dispatch identifier, with the classic arguments.
-    const tarvex::hosting::Invoked started = tarvex::hosting::invokeByDispId(
-        ping.get(), 0x6003000B, tarvex::hosting::DISPATCH_METHOD, {0, 514, QStringLiteral("official.tarvex.test")});
+    const tarvex::hosting::Invoked started =
+        tarvex::hosting::invokeByDispId(ping.get(), 0x6003000B, tarvex::hosting::DISPATCH_METHOD,
+                                        {0, 514, QStringLiteral("official.tarvex.test")});
     QVERIFY2(started.ok, qPrintable(started.error));
     QVERIFY(started.value.toInt() > byName.value.toInt());
     QTRY_COMPARE(reports.size(), 2);
@@ -788,7 +864,8 @@ void tst_PingEcho::aNestedSendEndsBothWaits()
     QVERIFY(set(ping.get(), "TimeOut", 1000));
     QObject *control = ping.get();
     Echo inner;
-    QTimer::singleShot(100, control, [control, &inner] { inner = sendTo(control, QStringLiteral("localhost")); });
+    QTimer::singleShot(100, control,
+                       [control, &inner] { inner = sendTo(control, QStringLiteral("localhost")); });
     const Echo outer = sendTo(control, QStringLiteral("slow-nested.tarvex.test"));
     // The inner Send's lookup completed first and ended both waits; the outer one then
     // pinged what the inner completion left in IPAddress.

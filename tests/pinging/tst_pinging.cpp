@@ -34,7 +34,8 @@ QString g_noNamespace; // why the echo tests cannot run here, when they cannot
 void enterPrivateNetwork()
 {
     if (geteuid() != 0) {
-        g_noNamespace = QStringLiteral("needs root for a private network namespace (CI runs as root)");
+        g_noNamespace =
+            QStringLiteral("needs root for a private network namespace (CI runs as root)");
         return;
     }
     if (unshare(CLONE_NEWNET) != 0) {
@@ -78,7 +79,7 @@ bool isMilliseconds(const QString &text)
 class Window : public frmTarvex
 {
 public:
-    void showAboutSplash() override {}
+    void showAboutSplash() override { }
 };
 
 } // namespace
@@ -96,7 +97,8 @@ private:
     std::unique_ptr<Window> window()
     {
         auto w = std::make_unique<Window>();
-        connect(w.get(), &frmTarvex::statusShown, this, [this](const QString &t) { m_statuses << t; });
+        connect(w.get(), &frmTarvex::statusShown, this,
+                [this](const QString &t) { m_statuses << t; });
         if (!w->pingControl())
             qWarning("no Ping control: %s", qPrintable(w->pingControlError()));
         return w;
@@ -168,9 +170,10 @@ private slots:
         QCOMPARE(column(*w, 1), addresses);
         QCOMPARE(column(*w, 2), players);
         QCOMPARE(column(*w, 3), maps);
-        QCOMPARE(m_statuses, (QStringList{"Pinging Servers - 20%", "Pinging Servers - 40%",
-                                          "Pinging Servers - 60%", "Pinging Servers - 80%",
-                                          ServerPing::FinishedText}));
+        QCOMPARE(
+            m_statuses,
+            (QStringList{"Pinging Servers - 20%", "Pinging Servers - 40%", "Pinging Servers - 60%",
+                         "Pinging Servers - 80%", ServerPing::FinishedText}));
         QVERIFY(m_prompts->prompts().isEmpty());
     }
 
@@ -218,11 +221,14 @@ private slots:
         tools::ListService service;
         QVERIFY(service.listen());
         QList<ServerRow> rows;
-        rows.append({QStringLiteral("A"), QStringLiteral("127.0.0.2:27910"), QStringLiteral("1/8"), QStringLiteral("q2dm1")});
-        rows.append({QStringLiteral("B"), QStringLiteral("127.0.0.3:27910"), QStringLiteral("2/8"), QStringLiteral("q2dm2")});
+        rows.append({QStringLiteral("A"), QStringLiteral("127.0.0.2:27910"), QStringLiteral("1/8"),
+                     QStringLiteral("q2dm1")});
+        rows.append({QStringLiteral("B"), QStringLiteral("127.0.0.3:27910"), QStringLiteral("2/8"),
+                     QStringLiteral("q2dm2")});
         service.setPage(pageServed ? listPage(rows).toUtf8() : QByteArray("short"));
-        m_settings->writeIni("[Data]\nQuakeLocation=x\nmnuPing=" + option + "\n[Endpoints]\nServerListHost="
-                             + service.baseUrl().toUtf8() + "\n");
+        m_settings->writeIni("[Data]\nQuakeLocation=x\nmnuPing=" + option
+                             + "\n[Endpoints]\nServerListHost=" + service.baseUrl().toUtf8()
+                             + "\n");
         auto w = window();
         w->Form_Load();
         if (pinged) {
@@ -271,7 +277,8 @@ private slots:
         tools::ListService service;
         QVERIFY(service.listen());
         service.setPage(listPage({{"Only", "127.0.0.9:27910", "0/8", "base1"}}).toUtf8());
-        m_settings->writeIni("[Data]\nmnuPing=False\n[Endpoints]\nServerListHost=" + service.baseUrl().toUtf8() + "\n");
+        m_settings->writeIni("[Data]\nmnuPing=False\n[Endpoints]\nServerListHost="
+                             + service.baseUrl().toUtf8() + "\n");
         auto w = window();
         setTimeOut(*w, 300);
         fill(*w, {"127.0.0.2", "192.0.2.99", "192.0.2.98"});
@@ -309,7 +316,9 @@ private slots:
         waitForFinishes(2);
         QVERIFY(m_statuses.contains(QStringLiteral("Pinging Server - 50%")));
         QCOMPARE(m_statuses.last(), ServerPing::FinishedText);
-        QCOMPARE(column(*w, 4).mid(0, 2).filter(QRegularExpression(QStringLiteral("^[0-9]+$"))).size(), 2);
+        QCOMPARE(
+            column(*w, 4).mid(0, 2).filter(QRegularExpression(QStringLiteral("^[0-9]+$"))).size(),
+            2);
         QCOMPARE(w->Grid1->TextMatrix(3, 4), QStringLiteral("Timed Out"));
     }
 

@@ -84,11 +84,13 @@ private slots:
     {
         QTest::addColumn<QStringList>("addresses");
         QTest::addColumn<QStringList>("statuses");
-        QTest::newRow("two servers") << QStringList{"10.0.0.1", "10.0.0.2"}
-                                     << QStringList{"Pinging Servers - 33%", "Pinging Servers - 67%"};
+        QTest::newRow("two servers")
+            << QStringList{"10.0.0.1", "10.0.0.2"}
+            << QStringList{"Pinging Servers - 33%", "Pinging Servers - 67%"};
         QTest::newRow("three servers")
             << QStringList{"10.0.0.1", "10.0.0.2", "10.0.0.3"}
-            << QStringList{"Pinging Servers - 25%", "Pinging Servers - 50%", "Pinging Servers - 75%"};
+            << QStringList{"Pinging Servers - 25%", "Pinging Servers - 50%",
+                           "Pinging Servers - 75%"};
         // The empty list still has its one empty data row, and it is pinged.
         QTest::newRow("no server") << QStringList{""} << QStringList{"Pinging Servers - 50%"};
     }
@@ -114,7 +116,8 @@ private slots:
 
     void hostIsCutAtTheFirstColon()
     {
-        GridData grid = serverGrid({"192.168.0.10:27910", "192.168.0.10", "a:b:c", ":27910", "name.example:1"});
+        GridData grid =
+            serverGrid({"192.168.0.10:27910", "192.168.0.10", "a:b:c", ":27910", "name.example:1"});
         Recorder rec;
         ServerPing::pingList(grid, rec.hooks());
         QCOMPARE(rec.hosts, (QStringList{"192.168.0.10", "192.168.0.10", "a", "", "name.example"}));
@@ -134,7 +137,7 @@ private slots:
                 return QVariant(QStringLiteral("Timed Out"));
             if (host == QLatin1String("10.0.0.3"))
                 return QVariant(); // nothing
-            return std::nullopt;   // the ping failed: the cell keeps its text
+            return std::nullopt; // the ping failed: the cell keeps its text
         };
         QVERIFY(ServerPing::pingList(grid, rec.hooks()));
         QCOMPARE(column(grid, 4), (QStringList{"47", "Timed Out", "", "old"}));
@@ -151,17 +154,17 @@ private slots:
         Recorder rec;
         rec.pump = [&] {
             if (rec.hosts.size() == 1) {
-                while (grid.RemoveItem(grid.Rows())) {
-                }
+                while (grid.RemoveItem(grid.Rows())) { }
                 grid.setTextMatrix(1, 1, QStringLiteral("10.9.9.9"));
             }
             return true;
         };
         QVERIFY(ServerPing::pingList(grid, rec.hooks()));
         QCOMPARE(rec.hosts, (QStringList{"10.0.0.1"}));
-        QCOMPARE(rec.statuses, (QStringList{"Pinging Servers - 20%", "Pinging Servers - 100%",
-                                            "Pinging Servers - 150%", "Pinging Servers - 200%",
-                                            ServerPing::FinishedText}));
+        QCOMPARE(rec.statuses,
+                 (QStringList{"Pinging Servers - 20%", "Pinging Servers - 100%",
+                              "Pinging Servers - 150%", "Pinging Servers - 200%",
+                              ServerPing::FinishedText}));
         QCOMPARE(grid.Rows(), 2);
     }
 

@@ -38,7 +38,8 @@ private slots:
                     while (s->hasPendingDatagrams()) {
                         const QNetworkDatagram q = s->receiveDatagram();
                         if (q.data().startsWith(status::statusQuery()))
-                            s->writeDatagram(q.makeReply("\xff\xff\xff\xffprint\n\\hostname\\LAN\n"));
+                            s->writeDatagram(
+                                q.makeReply("\xff\xff\xff\xffprint\n\\hostname\\LAN\n"));
                     }
                 });
             }
@@ -66,7 +67,8 @@ int main(int argc, char *argv[])
         // kernel loops a broadcast back to the host's own sockets.
         g_namespaced = std::system("ip link set lo up && ip link add v0 type veth peer name v1 && "
                                    "ip addr add 192.0.2.1/24 dev v0 && ip link set v0 up && "
-                                   "ip link set v1 up && ip route add default dev v0") == 0;
+                                   "ip link set v1 up && ip route add default dev v0")
+            == 0;
     }
     QCoreApplication app(argc, argv);
     TestLanSource test;

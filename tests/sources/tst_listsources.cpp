@@ -61,14 +61,17 @@ void TestListSources::textList_data()
     QTest::addColumn<int>("refused");
     const QStringList two{"1.2.3.4:27910", "5.6.7.8:27911"};
     QTest::newRow("LF") << QByteArray("1.2.3.4:27910\n5.6.7.8:27911\n") << two << 0;
-    QTest::newRow("CR LF, no final newline") << QByteArray("1.2.3.4:27910\r\n5.6.7.8:27911") << two << 0;
+    QTest::newRow("CR LF, no final newline")
+        << QByteArray("1.2.3.4:27910\r\n5.6.7.8:27911") << two << 0;
     QTest::newRow("blank, comments, info after the address")
         << QByteArray("# list\n\n1.2.3.4:27910 \\hostname\\x\n\r\n5.6.7.8:27911\t\n") << two << 0;
-    QTest::newRow("duplicates kept once") << QByteArray("1.2.3.4:27910\n1.2.3.4:27910\n5.6.7.8:27911\n") << two << 0;
+    QTest::newRow("duplicates kept once")
+        << QByteArray("1.2.3.4:27910\n1.2.3.4:27910\n5.6.7.8:27911\n") << two << 0;
     QTest::newRow("hostile entries")
         << QByteArray("1.2.3.4:80\n0.0.0.0:27910\n255.255.255.255:27910\n10.0.0.255:27910\n"
                       "224.0.0.1:27910\n240.1.1.1:27910\n1.2.3.4:0\n1.2.3.4:65536\n1.2.3:27910\n"
-                      "01.2.3.4.5:27910\n1.2.3.4\n-1.2.3.4:27910\nexample.org:27910\n1.2.3.4:27910\n5.6.7.8:27911\n")
+                      "01.2.3.4.5:27910\n1.2.3.4\n-1.2.3.4:27910\nexample.org:27910\n1.2.3.4:"
+                      "27910\n5.6.7.8:27911\n")
         << two << 13;
     QTest::newRow("10 MB of junk") << QByteArray(10 * 1024 * 1024, '\x9c') << QStringList() << 1;
     QTest::newRow("empty") << QByteArray() << QStringList() << 0;
@@ -87,7 +90,8 @@ void TestListSources::textList()
 void TestListSources::binaryList()
 {
     const QByteArray good = record(0x01020304, 27910) + record(0x05060708, 27911);
-    QCOMPARE(texts(parseBinaryList(good).addresses), (QStringList{"1.2.3.4:27910", "5.6.7.8:27911"}));
+    QCOMPARE(texts(parseBinaryList(good).addresses),
+             (QStringList{"1.2.3.4:27910", "5.6.7.8:27911"}));
     // A trailing partial record is left out; hostile records are refused.
     QCOMPARE(parseBinaryList(good + "\x01\x02\x03").addresses.size(), 2);
     const ListResult hostile = parseBinaryList(record(0, 27910) + record(0xffffffff, 27910)
@@ -106,13 +110,16 @@ void TestListSources::binaryList()
 void TestListSources::masterReply()
 {
     const QHostAddress master(QStringLiteral("127.0.0.1"));
-    const QByteArray answer = QByteArray("\xff\xff\xff\xffservers ", 12) + record(0x7f000002, 27910);
+    const QByteArray answer =
+        QByteArray("\xff\xff\xff\xffservers ", 12) + record(0x7f000002, 27910);
     const auto ok = parseMasterReply(answer, master, 27900, master, 27900);
     QVERIFY(ok);
     QCOMPARE(texts(ok->addresses), QStringList{"127.0.0.2:27910"});
     QVERIFY(!parseMasterReply(answer, master, 27901, master, 27900)); // wrong port
-    QVERIFY(!parseMasterReply(answer, QHostAddress(QStringLiteral("127.0.0.9")), 27900, master, 27900));
-    QVERIFY(!parseMasterReply(QByteArray("\xff\xff\xff\xffprint\n", 10), master, 27900, master, 27900));
+    QVERIFY(
+        !parseMasterReply(answer, QHostAddress(QStringLiteral("127.0.0.9")), 27900, master, 27900));
+    QVERIFY(
+        !parseMasterReply(QByteArray("\xff\xff\xff\xffprint\n", 10), master, 27900, master, 27900));
     QVERIFY(parseMasterReply(answer.left(12), master, 27900, master, 27900)->addresses.isEmpty());
 }
 
@@ -127,8 +134,9 @@ void TestListSources::merge()
     const QList<ServerAddress> master = parseTextList("5.6.7.8:27911\n9.9.9.9:27910\n").addresses;
     const QList<ListedServer> merged = mergeSources({page, addressRows(text), addressRows(master)});
     // The page's rows all stay as written; later sources add only new addresses.
-    QCOMPARE(texts(merged), (QStringList{"1.2.3.4", "q2.example.org:27910", "1.2.3.4:27910",
-                                         "5.6.7.8:27911", "9.9.9.9:27910"}));
+    QCOMPARE(texts(merged),
+             (QStringList{"1.2.3.4", "q2.example.org:27910", "1.2.3.4:27910", "5.6.7.8:27911",
+                          "9.9.9.9:27910"}));
     QCOMPARE(merged[0].name, QStringLiteral("Alpha"));
 }
 
@@ -138,9 +146,10 @@ void TestListSources::settingsRoundTrip()
     // No [Sources]: the page alone when its host is set, else the built-in defaults.
     settings.writeIni("[Endpoints]\nServerListHost=http://127.0.0.1:1\n");
     QVERIFY(pageOnly(loadSources()));
-    const QList<SourceEntry> entries{{SourceKind::TextList, "http://127.0.0.1:1/?raw=1", true},
-                                     {SourceKind::Master, "127.0.0.1:27900", false},
-                                     {SourceKind::Favourites, "1.2.3.4:27910, 5.6.7.8:27911", true}};
+    const QList<SourceEntry> entries{
+        {SourceKind::TextList, "http://127.0.0.1:1/?raw=1", true},
+        {SourceKind::Master, "127.0.0.1:27900", false},
+        {SourceKind::Favourites, "1.2.3.4:27910, 5.6.7.8:27911", true}};
     QVERIFY(saveSources(entries));
     QCOMPARE(loadSources(), entries);
     QVERIFY(saveSources({}));
@@ -159,16 +168,20 @@ void TestListSources::httpLists()
     service.setDocument("/?raw=1", "127.0.0.2:27910\r\n# c\n127.0.0.3:27910\n");
     service.setDocument("/?raw=2", record(0x7f000004, 27910) + "\x7f");
     HttpTransfer http;
-    const FetchResult text = fetchSource({SourceKind::TextList, service.baseUrl() + "/?raw=1", true}, http);
+    const FetchResult text =
+        fetchSource({SourceKind::TextList, service.baseUrl() + "/?raw=1", true}, http);
     QVERIFY(text.ok);
     QCOMPARE(texts(text.rows), (QStringList{"127.0.0.2:27910", "127.0.0.3:27910"}));
-    const FetchResult binary = fetchSource({SourceKind::BinaryList, service.baseUrl() + "/?raw=2", true}, http);
+    const FetchResult binary =
+        fetchSource({SourceKind::BinaryList, service.baseUrl() + "/?raw=2", true}, http);
     QCOMPARE(texts(binary.rows), QStringList{"127.0.0.4:27910"});
     service.setMode(tools::ListService::Mode::NotFound);
-    const FetchResult missing = fetchSource({SourceKind::TextList, service.baseUrl() + "/?raw=1", true}, http);
+    const FetchResult missing =
+        fetchSource({SourceKind::TextList, service.baseUrl() + "/?raw=1", true}, http);
     QVERIFY(!missing.ok);
     QVERIFY(!missing.error.isEmpty());
-    const FetchResult fav = fetchSource({SourceKind::Favourites, "127.0.0.5:27910 127.0.0.5:27910,127.0.0.6:27911", true}, http);
+    const FetchResult fav = fetchSource(
+        {SourceKind::Favourites, "127.0.0.5:27910 127.0.0.5:27910,127.0.0.6:27911", true}, http);
     QCOMPARE(texts(fav.rows), (QStringList{"127.0.0.5:27910", "127.0.0.6:27911"}));
 }
 
@@ -192,7 +205,8 @@ void TestListSources::master()
         master.setRecords(tools::MasterResponder::records({"127.0.0.2:27910", "127.0.0.3:80"}));
         master.setMode(c.mode);
         const FetchResult r = fetchSource(
-            {SourceKind::Master, QStringLiteral("127.0.0.1:%1").arg(master.port()), true}, http, fast);
+            {SourceKind::Master, QStringLiteral("127.0.0.1:%1").arg(master.port()), true}, http,
+            fast);
         QCOMPARE(r.ok, c.ok);
         QCOMPARE(master.queryCount(), c.queries);
         if (c.ok) {

@@ -50,7 +50,9 @@ private slots:
         m_farm = tools::loopbackFarm(6, 30, port); // servers 0 and 4 never answer
         QVERIFY(m_servers.addServers(m_farm));
         QVERIFY(m_lists.listen());
-        m_lists.setPage(test::listPage({{"Alpha", at(0), "1/8", "base1"}, {"Beta", at(1), "2/8", "base2"}}).toUtf8());
+        m_lists.setPage(
+            test::listPage({{"Alpha", at(0), "1/8", "base1"}, {"Beta", at(1), "2/8", "base2"}})
+                .toUtf8());
         m_lists.setDocument("/?raw=1", (at(1) + "\n" + at(2) + "\r\n" + at(3) + "\n").toUtf8());
         QVERIFY(m_master.listen());
         m_master.setRecords(tools::MasterResponder::records({at(3), at(4), at(5)}));
@@ -61,11 +63,12 @@ private slots:
         m_prompts = std::make_unique<test::PromptRecorder>();
         m_end = std::make_unique<test::EndRecorder>();
         m_settings->writeIni("[Data]\nQuakeLocation=/games/quake2/quake2\nmnuPing=False\n");
-        QVERIFY(saveSources({{SourceKind::Page, m_lists.baseUrl(), true},
-                             {SourceKind::TextList, m_lists.baseUrl() + "/?raw=1", true},
-                             {SourceKind::BinaryList, m_lists.baseUrl() + "/missing", true},
-                             {SourceKind::Master, QStringLiteral("127.0.0.1:%1").arg(m_master.port()), true},
-                             {SourceKind::Lan, QString(), false}}));
+        QVERIFY(saveSources(
+            {{SourceKind::Page, m_lists.baseUrl(), true},
+             {SourceKind::TextList, m_lists.baseUrl() + "/?raw=1", true},
+             {SourceKind::BinaryList, m_lists.baseUrl() + "/missing", true},
+             {SourceKind::Master, QStringLiteral("127.0.0.1:%1").arg(m_master.port()), true},
+             {SourceKind::Lan, QString(), false}}));
         m_log.clear();
     }
     void cleanup()
@@ -97,7 +100,8 @@ private slots:
                 row << w.Grid1->TextMatrix(r, c);
             QCOMPARE(row, expected[r - 1]);
         }
-        QCOMPARE(w.Label1->text(), QStringLiteral("Server list refreshed; not reached: binary list."));
+        QCOMPARE(w.Label1->text(),
+                 QStringLiteral("Server list refreshed; not reached: binary list."));
         QVERIFY(m_prompts->messages().isEmpty());
         QCOMPARE(test::buttonStates(w), test::AllButtons);
     }
@@ -109,7 +113,8 @@ private slots:
         test::RecordingWindow w(m_log);
         w.Form_Load();
         QCOMPARE(m_prompts->messages().size(), 1);
-        QVERIFY(m_prompts->messages().first().startsWith("Unable to connect to main server database.  text list"));
+        QVERIFY(m_prompts->messages().first().startsWith(
+            "Unable to connect to main server database.  text list"));
         QVERIFY(!w.statusRefreshRunning());
     }
 
@@ -161,7 +166,8 @@ private slots:
         QCOMPARE(stored.size(), 5);
         QVERIFY(!stored[0].enabled);
         QCOMPARE(stored[2].kind, SourceKind::Master);
-        QCOMPARE(stored[4], (SourceEntry{SourceKind::Favourites, "10.0.0.1:27910 10.0.0.2:27911", true}));
+        QCOMPARE(stored[4],
+                 (SourceEntry{SourceKind::Favourites, "10.0.0.1:27910 10.0.0.2:27911", true}));
         QVERIFY(w.mnuSources->text() == QStringLiteral("Server &Sources..."));
     }
 };

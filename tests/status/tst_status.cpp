@@ -20,7 +20,11 @@ class TestStatus : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { qRegisterMetaType<ServerStatus>(); qRegisterMetaType<StatusEngine::Outcome>(); }
+    void initTestCase()
+    {
+        qRegisterMetaType<ServerStatus>();
+        qRegisterMetaType<StatusEngine::Outcome>();
+    }
     void reply_data();
     void reply();
     void decode();
@@ -40,16 +44,25 @@ void TestStatus::reply_data()
     QByteArray forty = head + "\\hostname\\Big\\maxclients\\64\n";
     for (int i = 0; i < 40; ++i)
         forty += QByteArray::number(i) + " 50 \"p" + QByteArray::number(i) + "\"\n";
-    QTest::newRow("no players") << head + info << true << "Alpha" << "0/8" << false;
-    QTest::newRow("40 players") << forty << true << "Big" << "40/64" << false;
+    QTest::newRow("no players") << head + info << true << "Alpha"
+                                << "0/8" << false;
+    QTest::newRow("40 players") << forty << true << "Big"
+                                << "40/64" << false;
     QTest::newRow("cut inside a player line")
-        << head + info + "3 40 \"One\"\n5 60 \"Tw" << true << "Alpha" << "2/8" << true;
-    QTest::newRow("cut inside the info string")
-        << head + "\\hostname\\Alp" << true << "Alp" << "" << true;
-    QTest::newRow("only a newline") << head + "\n" << true << "" << "" << false;
+        << head + info + "3 40 \"One\"\n5 60 \"Tw" << true << "Alpha"
+        << "2/8" << true;
+    QTest::newRow("cut inside the info string") << head + "\\hostname\\Alp" << true << "Alp"
+                                                << "" << true;
+    QTest::newRow("only a newline") << head + "\n"
+                                    << true << ""
+                                    << "" << false;
     QTest::newRow("stray line first, own count")
-        << head + "hello\n\\hostname\\A\\maxclients\\16\\clients\\20\n1 2 \"x\"\n" << true << "A" << "20/16" << false;
-    QTest::newRow("not a status answer") << QByteArray("\xff\xff\xff\xffinfo\nA q2dm1 1/8\n") << false << "" << "" << false;
+        << head + "hello\n\\hostname\\A\\maxclients\\16\\clients\\20\n1 2 \"x\"\n"
+        << true << "A"
+        << "20/16" << false;
+    QTest::newRow("not a status answer")
+        << QByteArray("\xff\xff\xff\xffinfo\nA q2dm1 1/8\n") << false << ""
+        << "" << false;
 }
 
 void TestStatus::reply()
@@ -70,10 +83,17 @@ void TestStatus::decode()
     // Green letters, bold brackets, the digit glyphs, control bytes, and the high bit on
     // all of them.
     QCOMPARE(decodeName("\xc7\xf2\xe5\xe5\xee Team"), QStringLiteral("Green Team"));
-    QCOMPARE(decodeName("\x10" "Clan" "\x11" "\x12\x1b"), QStringLiteral("[Clan]09"));
-    QCOMPARE(decodeName("a\x01\x0a\x7f" "b\x90\x9b"), QStringLiteral("a...b[9"));
+    QCOMPARE(decodeName("\x10"
+                        "Clan"
+                        "\x11"
+                        "\x12\x1b"),
+             QStringLiteral("[Clan]09"));
+    QCOMPARE(decodeName("a\x01\x0a\x7f"
+                        "b\x90\x9b"),
+             QStringLiteral("a...b[9"));
     QCOMPARE(decodeName(QByteArray("x\0y", 3)), QStringLiteral("x.y"));
-    const auto status = parseStatusReply(QByteArray("\xff\xff\xff\xffprint\n\\hostname\\\xd2\xe5\xe4\n0 0 \"\x90\xc2\x91\"\n"));
+    const auto status = parseStatusReply(
+        QByteArray("\xff\xff\xff\xffprint\n\\hostname\\\xd2\xe5\xe4\n0 0 \"\x90\xc2\x91\"\n"));
     QCOMPARE(status->value("hostname"), QStringLiteral("Red"));
     QCOMPARE(status->players.value(0).name, QStringLiteral("[B]"));
 }
@@ -110,7 +130,8 @@ void TestStatus::engine()
         const auto outcome = f.at(1).value<StatusEngine::Outcome>();
         down += outcome == StatusEngine::Outcome::Down;
         silent += outcome == StatusEngine::Outcome::NoAnswer;
-        QVERIFY(f.at(0).toInt() >= 30 || farm[f.at(0).toInt()].mode == tools::Q2ServerConfig::Mode::Silent);
+        QVERIFY(f.at(0).toInt() >= 30
+                || farm[f.at(0).toInt()].mode == tools::Q2ServerConfig::Mode::Silent);
     }
     QCOMPARE(down, 5);
     QCOMPARE(silent, 9);

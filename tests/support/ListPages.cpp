@@ -26,7 +26,8 @@ QString listPage(const QList<ServerRow> &rows, int gap)
     QString closing = QStringLiteral("</table><hr><p><b>");
     closing = closing.leftJustified(gap, QLatin1Char(' '));
     page += closing;
-    page += QStringLiteral("Notes</b>: the list is refreshed every few minutes.</p></body></html>\n");
+    page +=
+        QStringLiteral("Notes</b>: the list is refreshed every few minutes.</p></body></html>\n");
     return page;
 }
 

@@ -12,7 +12,9 @@ namespace tarvex::test {
 class RecordingWindow : public frmTarvex
 {
 public:
-    explicit RecordingWindow(QStringList &log) : m_log(log) {}
+    explicit RecordingWindow(QStringList &log)
+        : m_log(log)
+    { }
     void mnuDirectory_Click() override { m_log << QStringLiteral("locate"); }
     void showAboutSplash() override { m_log << QStringLiteral("about"); }
     void Ping() override { m_log << QStringLiteral("ping"); }
@@ -32,6 +34,7 @@ inline QStringList buttonStates(const frmTarvex &w)
     return enabled;
 }
 
-inline const QStringList AllButtons{"cmdRefresh", "cmdPing", "Command1", "cmdMoreInfo", "cmdPingSelect"};
+inline const QStringList AllButtons{"cmdRefresh", "cmdPing", "Command1", "cmdMoreInfo",
+                                    "cmdPingSelect"};
 
 } // namespace tarvex::test

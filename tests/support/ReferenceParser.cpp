@@ -7,8 +7,7 @@ namespace tarvex::test {
 namespace {
 
 // 1-based position of the first occurrence of marker at or after 1-based start, or 0.
-qsizetype inStr(qsizetype start, const QString &text, const QString &marker,
-                Qt::CaseSensitivity cs)
+qsizetype inStr(qsizetype start, const QString &text, const QString &marker, Qt::CaseSensitivity cs)
 {
     const qsizetype at = text.indexOf(marker, start - 1, cs);
     return at < 0 ? 0 : at + 1;
@@ -58,7 +57,8 @@ void referenceParsePage(const QString &pageIn, IGrid &grid)
         for (int col = 0; col <= 3; ++col) {
             const qsizetype v = inStr(1, rowText, QStringLiteral("arial"), Qt::CaseInsensitive) + 6;
             dropFirst(rowText, v);
-            const qsizetype a = inStr(1, rowText, QStringLiteral("</font>"), Qt::CaseInsensitive) - 1;
+            const qsizetype a =
+                inStr(1, rowText, QStringLiteral("</font>"), Qt::CaseInsensitive) - 1;
             QString cut = rowText;
             if (left(cut, a))
                 cellText = cut;

@@ -10,7 +10,8 @@
 namespace tarvex::test {
 
 TempSettings::TempSettings()
-    : m_oldXdg(qgetenv("XDG_CONFIG_HOME")), m_hadXdg(qEnvironmentVariableIsSet("XDG_CONFIG_HOME"))
+    : m_oldXdg(qgetenv("XDG_CONFIG_HOME")),
+      m_hadXdg(qEnvironmentVariableIsSet("XDG_CONFIG_HOME"))
 {
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
     qputenv("XDG_CONFIG_HOME", m_dir.path().toLocal8Bit());

@@ -28,10 +28,9 @@ private slots:
             QFile file(dir.filePath(QLatin1String(name)));
             QVERIFY(file.open(QIODevice::WriteOnly));
         }
-        const auto dialog = ui::makeOpenFileDialog(nullptr, QStringLiteral("Find Quake2"),
-                                                   dir.filePath(QStringLiteral("quake2.exe")),
-                                                   {QStringLiteral("Quake2 (Quake2.exe)"),
-                                                    QStringLiteral("All files (*)")});
+        const auto dialog = ui::makeOpenFileDialog(
+            nullptr, QStringLiteral("Find Quake2"), dir.filePath(QStringLiteral("quake2.exe")),
+            {QStringLiteral("Quake2 (Quake2.exe)"), QStringLiteral("All files (*)")});
         dialog->setDirectory(dir.path());
         dialog->show();
         QCOMPARE(dialog->selectedNameFilter(), QStringLiteral("Quake2 (Quake2.exe)"));
@@ -78,9 +77,11 @@ private slots:
         test::PromptRecorder prompts;
         prompts.answerNext(QStringLiteral("typed"));
         QCOMPARE(ui::inputBox(nullptr, QStringLiteral("Server IP Address:"),
-                              QStringLiteral("Server IP Address"), QStringLiteral("000.000.000.000")),
+                              QStringLiteral("Server IP Address"),
+                              QStringLiteral("000.000.000.000")),
                  ui::Answer(QStringLiteral("typed")));
-        QCOMPARE(ui::inputBox(nullptr, QStringLiteral("p"), QStringLiteral("t"), QString()), ui::Answer());
+        QCOMPARE(ui::inputBox(nullptr, QStringLiteral("p"), QStringLiteral("t"), QString()),
+                 ui::Answer());
         ui::messageBox(nullptr, QStringLiteral("hello"), ui::MsgIcon::Critical);
         QCOMPARE(prompts.prompts().size(), 3);
         QCOMPARE(prompts.prompts().at(0).defaultText, QStringLiteral("000.000.000.000"));

@@ -32,8 +32,8 @@ using Clock = std::chrono::steady_clock;
 struct Pending
 {
     Clock::time_point due;
-    in_addr to;     // the requester
-    in_addr from;   // the address it asked
+    in_addr to; // the requester
+    in_addr from; // the address it asked
     std::string icmp; // the request's ICMP message, turned into a reply when sent
 };
 
@@ -88,7 +88,8 @@ int main(int argc, char **argv)
         }
     }
     if (delayMs < 0 || delayMs > 60000 || lifetime <= 0 || lifetime > 3600 || badAddress) {
-        std::fputs("usage: tarvex-icmp-responder --delay <0..60000 ms> [--seconds <1..3600>]\n", stderr);
+        std::fputs("usage: tarvex-icmp-responder --delay <0..60000 ms> [--seconds <1..3600>]\n",
+                   stderr);
         return 2;
     }
     const int fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
@@ -112,7 +113,8 @@ int main(int argc, char **argv)
             ++answered;
         }
         Clock::time_point wake = queue.empty() ? end : std::min(end, queue.front().due);
-        const auto waitMs = std::chrono::duration_cast<std::chrono::microseconds>(wake - now).count();
+        const auto waitMs =
+            std::chrono::duration_cast<std::chrono::microseconds>(wake - now).count();
         timespec ts{time_t(waitMs / 1000000), long(waitMs % 1000000) * 1000};
         pollfd pfds[2] = {{fd, POLLIN, 0}, {0, POLLIN, 0}};
         const int ready = ppoll(pfds, 2, &ts, nullptr);

@@ -23,7 +23,8 @@ QByteArray reasonPhrase(int status)
 } // namespace
 
 ListService::ListService(QObject *parent)
-    : QObject(parent), m_server(new QTcpServer(this))
+    : QObject(parent),
+      m_server(new QTcpServer(this))
 {
     connect(m_server, &QTcpServer::newConnection, this, &ListService::onConnection);
 }
@@ -83,7 +84,8 @@ void ListService::handle(QTcpSocket *socket, const QByteArray &requestLine)
     // "GET <target> HTTP/1.1"
     const QList<QByteArray> parts = requestLine.split(' ');
     const QByteArray target = parts.size() >= 2 ? parts.at(1) : QByteArray();
-    const QByteArray path = target.left(target.indexOf('?') < 0 ? target.size() : target.indexOf('?'));
+    const QByteArray path =
+        target.left(target.indexOf('?') < 0 ? target.size() : target.indexOf('?'));
 
     if (path == "/q2serverlist/addserver.asp") {
         const QString recorded = QString::fromLatin1(target);
@@ -104,9 +106,12 @@ void ListService::handle(QTcpSocket *socket, const QByteArray &requestLine)
             return;
         switch (m_mode) {
         case Mode::NotFound: answer(guard, 404, "<html><body>Not Found</body></html>"); return;
-        case Mode::ServerError: answer(guard, 500, "<html><body>Server Error</body></html>"); return;
+        case Mode::ServerError:
+            answer(guard, 500, "<html><body>Server Error</body></html>");
+            return;
         case Mode::Stall:
-            guard->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 100000\r\n\r\n");
+            guard->write(
+                "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 100000\r\n\r\n");
             return;
         default: break;
         }

@@ -21,11 +21,11 @@ class ListService final : public QObject
 
 public:
     enum class Mode {
-        Normal,       // 200 with the page
-        NotFound,     // 404 for every path
-        ServerError,  // 500 for every path
-        Stall,        // headers (with a length) and then nothing, connection kept open
-        Close,        // accept the connection and close it without answering
+        Normal, // 200 with the page
+        NotFound, // 404 for every path
+        ServerError, // 500 for every path
+        Stall, // headers (with a length) and then nothing, connection kept open
+        Close, // accept the connection and close it without answering
     };
 
     explicit ListService(QObject *parent = nullptr);
@@ -40,7 +40,10 @@ public:
     void setPage(const QByteArray &page) { m_page = page; }
     // Serves body (as plain bytes) at target: a path with or without its query
     // ("/?raw=1"); a request matches its whole target first, then its path alone.
-    void setDocument(const QByteArray &target, const QByteArray &body) { m_documents.insert(target, body); }
+    void setDocument(const QByteArray &target, const QByteArray &body)
+    {
+        m_documents.insert(target, body);
+    }
     void setMode(Mode mode) { m_mode = mode; }
     void setDelayMs(int ms) { m_delayMs = ms; }
     // When set, each recorded submission is also appended to this file, one a line.

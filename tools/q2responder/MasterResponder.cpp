@@ -8,7 +8,8 @@
 namespace tarvex::tools {
 
 MasterResponder::MasterResponder(QObject *parent)
-    : QObject(parent), m_socket(new QUdpSocket(this))
+    : QObject(parent),
+      m_socket(new QUdpSocket(this))
 {
     connect(m_socket, &QUdpSocket::readyRead, this, &MasterResponder::readPending);
 }
@@ -32,10 +33,7 @@ bool MasterResponder::listen(const QHostAddress &address, quint16 port, QString 
     return true;
 }
 
-quint16 MasterResponder::port() const
-{
-    return m_socket->localPort();
-}
+quint16 MasterResponder::port() const { return m_socket->localPort(); }
 
 QByteArray MasterResponder::records(const QStringList &addresses)
 {
@@ -66,20 +64,14 @@ void MasterResponder::readPending()
         QByteArray reply = QByteArray("\xff\xff\xff\xffservers ", 12) + m_records;
         QUdpSocket *from = m_socket;
         switch (m_mode) {
-        case Mode::Silent:
-            continue;
+        case Mode::Silent: continue;
         case Mode::FirstSilent:
             if (m_queries == 1)
                 continue;
             break;
-        case Mode::WrongPort:
-            from = m_other;
-            break;
-        case Mode::Junk:
-            reply = QByteArray(4000, 'x');
-            break;
-        case Mode::Normal:
-            break;
+        case Mode::WrongPort: from = m_other; break;
+        case Mode::Junk: reply = QByteArray(4000, 'x'); break;
+        case Mode::Normal: break;
         }
         from->writeDatagram(reply, query.senderAddress(), quint16(query.senderPort()));
     }

@@ -17,10 +17,10 @@ class MasterResponder final : public QObject
 public:
     enum class Mode {
         Normal,
-        Silent,      // read the query, never answer
+        Silent, // read the query, never answer
         FirstSilent, // ignore the first query, answer the next (a lost datagram)
-        WrongPort,   // answer from another port of the same address
-        Junk,        // answer with bytes that are no master answer
+        WrongPort, // answer from another port of the same address
+        Junk, // answer with bytes that are no master answer
     };
 
     explicit MasterResponder(QObject *parent = nullptr);

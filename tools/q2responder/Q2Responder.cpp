@@ -114,7 +114,8 @@ std::optional<QList<Q2ServerConfig>> parseConfig(const QByteArray &text, QString
             bool ok = false;
             server.longNameBytes = value.toInt(&ok);
             if (!ok || server.longNameBytes < 1 || server.longNameBytes > MaxLongNameBytes)
-                return fail(number, QStringLiteral("long-name-bytes is 1 to %1").arg(MaxLongNameBytes));
+                return fail(number,
+                            QStringLiteral("long-name-bytes is 1 to %1").arg(MaxLongNameBytes));
         } else if (key == QLatin1String("delay-ms")) {
             bool ok = false;
             server.delayMs = value.toInt(&ok);
@@ -131,8 +132,8 @@ QByteArray statusReply(const Q2ServerConfig &server)
 {
     QByteArray reply = PacketHeader + "print\n" + server.info + '\n';
     const auto addPlayer = [&reply](const Q2Player &p) {
-        reply += QByteArray::number(p.frags) + ' ' + QByteArray::number(p.ping) + " \""
-            + p.name + "\"\n";
+        reply += QByteArray::number(p.frags) + ' ' + QByteArray::number(p.ping) + " \"" + p.name
+            + "\"\n";
     };
     for (const Q2Player &p : server.players)
         addPlayer(p);
@@ -183,8 +184,7 @@ bool Q2Responder::addServers(const QList<Q2ServerConfig> &servers, QString *erro
 
 Q2Responder::Q2Responder(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 Q2Responder::~Q2Responder() = default;
 
@@ -198,7 +198,8 @@ bool Q2Responder::addServer(const Q2ServerConfig &server, QString *error)
     auto *socket = new QUdpSocket(this);
     if (!socket->bind(server.address, server.port)) {
         if (error)
-            *error = QStringLiteral("cannot bind %1: %2").arg(server.endpoint(), socket->errorString());
+            *error =
+                QStringLiteral("cannot bind %1: %2").arg(server.endpoint(), socket->errorString());
         delete socket;
         return false;
     }

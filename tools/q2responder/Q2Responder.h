@@ -23,8 +23,8 @@ struct Q2Player
 struct Q2ServerConfig
 {
     enum class Mode {
-        Normal,   // answer with the info string and the players
-        Silent,   // read the query, never answer
+        Normal, // answer with the info string and the players
+        Silent, // read the query, never answer
         LongName, // answer with one more player whose name is longNameBytes long
     };
 

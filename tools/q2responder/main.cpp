@@ -36,44 +36,56 @@ int main(int argc, char *argv[])
         "Servers come from a configuration file (--config), from --server with the options "
         "after it, or both. Stops by itself after --lifetime-s seconds."));
     parser.addHelpOption();
-    const QCommandLineOption configOption(QStringLiteral("config"),
+    const QCommandLineOption configOption(
+        QStringLiteral("config"),
         QStringLiteral("Configuration file: one [address:port] section per server with "
                        "info, player, mode, long-name-bytes and delay-ms keys."),
         QStringLiteral("file"));
-    const QCommandLineOption serverOption(QStringLiteral("server"),
+    const QCommandLineOption serverOption(
+        QStringLiteral("server"),
         QStringLiteral("One more server at this loopback address[:port] (port 27910 when "
                        "left out; 0 for any free port)."),
         QStringLiteral("address"));
-    const QCommandLineOption infoOption(QStringLiteral("info"),
-        QStringLiteral("Info string of the --server server, \\key\\value..."), QStringLiteral("text"),
+    const QCommandLineOption infoOption(
+        QStringLiteral("info"),
+        QStringLiteral("Info string of the --server server, \\key\\value..."),
+        QStringLiteral("text"),
         QStringLiteral("\\hostname\\Tarvex Test Server\\mapname\\base1\\maxclients\\16"));
-    const QCommandLineOption playerOption(QStringLiteral("player"),
+    const QCommandLineOption playerOption(
+        QStringLiteral("player"),
         QStringLiteral("A player of the --server server: 'FRAGS PING \"NAME\"' (repeatable)."),
         QStringLiteral("line"));
-    const QCommandLineOption modeOption(QStringLiteral("mode"),
+    const QCommandLineOption modeOption(
+        QStringLiteral("mode"),
         QStringLiteral("normal, silent (never answer) or longname (add a player with a "
                        "very long name) for the --server server."),
         QStringLiteral("mode"), QStringLiteral("normal"));
-    const QCommandLineOption longNameOption(QStringLiteral("long-name-bytes"),
+    const QCommandLineOption longNameOption(
+        QStringLiteral("long-name-bytes"),
         QStringLiteral("Length of the long player name (default 3000)."), QStringLiteral("n"),
         QStringLiteral("3000"));
-    const QCommandLineOption lifetimeOption(QStringLiteral("lifetime-s"),
+    const QCommandLineOption lifetimeOption(
+        QStringLiteral("lifetime-s"),
         QStringLiteral("Stop after this many seconds (1 to 86400, default 3600)."),
         QStringLiteral("s"), QString::number(DefaultLifetimeS));
-    const QCommandLineOption farmOption(QStringLiteral("farm"),
+    const QCommandLineOption farmOption(
+        QStringLiteral("farm"),
         QStringLiteral("N more servers on 127.1.x.y addresses (all on --farm-port), named "
                        "\"Loopback Server <n>\"; --silent-percent of them never answer."),
         QStringLiteral("n"));
-    const QCommandLineOption farmPortOption(QStringLiteral("farm-port"),
-        QStringLiteral("Port of the --farm servers (default 27910)."), QStringLiteral("port"),
-        QStringLiteral("27910"));
-    const QCommandLineOption silentOption(QStringLiteral("silent-percent"),
+    const QCommandLineOption farmPortOption(
+        QStringLiteral("farm-port"), QStringLiteral("Port of the --farm servers (default 27910)."),
+        QStringLiteral("port"), QStringLiteral("27910"));
+    const QCommandLineOption silentOption(
+        QStringLiteral("silent-percent"),
         QStringLiteral("Share of the --farm servers that never answer (default 30)."),
         QStringLiteral("percent"), QStringLiteral("30"));
-    const QCommandLineOption masterOption(QStringLiteral("master"),
+    const QCommandLineOption masterOption(
+        QStringLiteral("master"),
         QStringLiteral("Also be a master at this loopback address:port, listing --master-list."),
         QStringLiteral("address:port"));
-    const QCommandLineOption masterListOption(QStringLiteral("master-list"),
+    const QCommandLineOption masterListOption(
+        QStringLiteral("master-list"),
         QStringLiteral("Addresses the master lists, comma-separated a.b.c.d:port."),
         QStringLiteral("list"));
     parser.addOptions({configOption, serverOption, infoOption, playerOption, modeOption,
@@ -85,7 +97,8 @@ int main(int argc, char *argv[])
     if (parser.isSet(configOption)) {
         QFile file(parser.value(configOption));
         if (!file.open(QIODevice::ReadOnly))
-            return usageError(QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString()));
+            return usageError(
+                QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString()));
         QString error;
         const auto parsed = tarvex::tools::parseConfig(file.readAll(), &error);
         if (!parsed)
@@ -103,7 +116,8 @@ int main(int argc, char *argv[])
         for (const QString &line : parser.values(playerOption)) {
             const auto player = tarvex::tools::parsePlayer(line);
             if (!player)
-                return usageError(QStringLiteral("--player: expected 'FRAGS PING \"NAME\"', got %1").arg(line));
+                return usageError(
+                    QStringLiteral("--player: expected 'FRAGS PING \"NAME\"', got %1").arg(line));
             server.players.append(*player);
         }
         const auto mode = tarvex::tools::parseMode(parser.value(modeOption));
@@ -123,7 +137,8 @@ int main(int argc, char *argv[])
         const int silent = parser.value(silentOption).toInt(&okSilent);
         if (!okCount || count < 1 || count > 60000 || !okPort || port > 65535 || !okSilent
             || silent < 0 || silent > 100)
-            return usageError(QStringLiteral("--farm is 1 to 60000, --farm-port 0 to 65535, --silent-percent 0 to 100"));
+            return usageError(QStringLiteral(
+                "--farm is 1 to 60000, --farm-port 0 to 65535, --silent-percent 0 to 100"));
         tarvex::tools::raiseOpenFileLimit(count + 64);
         servers += tarvex::tools::loopbackFarm(count, silent, quint16(port));
     }
@@ -148,8 +163,12 @@ int main(int argc, char *argv[])
         const QString at = parser.value(masterOption);
         const qsizetype colon = at.lastIndexOf(QLatin1Char(':'));
         QString error;
-        if (colon < 0 || !master.listen(QHostAddress(at.left(colon)), quint16(at.mid(colon + 1).toUInt()), &error))
-            return usageError(QStringLiteral("--master %1: %2").arg(at, error.isEmpty() ? QStringLiteral("expected address:port") : error));
+        if (colon < 0
+            || !master.listen(QHostAddress(at.left(colon)), quint16(at.mid(colon + 1).toUInt()),
+                              &error))
+            return usageError(
+                QStringLiteral("--master %1: %2")
+                    .arg(at, error.isEmpty() ? QStringLiteral("expected address:port") : error));
         master.setRecords(tarvex::tools::MasterResponder::records(
             parser.value(masterListOption).split(QLatin1Char(','), Qt::SkipEmptyParts)));
         std::printf("master on %s:%d\n", qPrintable(at.left(colon)), master.port());
