@@ -10,7 +10,6 @@
 #include "core/Program.h"
 
 #include <QCloseEvent>
-#include <QDir>
 #include <QLabel>
 #include <QPointer>
 
@@ -104,57 +103,33 @@ frmMoreInfo::LoadResult frmMoreInfo::fail(const QString &message)
 
 frmMoreInfo::LoadResult frmMoreInfo::Form_Load()
 {
-    const QString host = Module1::ServerIP;
-    const QStatQuery::Environment &env = QStatQuery::environment();
-
-    m_folder = QStatQuery::resolveFolder(env);
-    if (m_folder.isEmpty())
-        return fail(QStringLiteral("The details of %1 cannot be queried: neither the "
-                                   "program's folder nor the cache folder is writable.")
-                        .arg(Module1::IsPlainHost(host) ? host : QStringLiteral("the server")));
-
-    // An answer left by an earlier query must never be read as this one's.
-    QStatQuery::deleteOutput(m_folder);
     setUpGrids();
-
-    if (!Module1::IsPlainHost(host))
-        return fail(Module1::NotPlainHostText);
-    if (const auto error = QStatQuery::writeBatchFile(m_folder, host))
-        return fail(
-            QStringLiteral("The query file could not be written:\n%1\n%2")
-                .arg(QDir::toNativeSeparators(QDir(m_folder).filePath(QStatQuery::BatchFileName)),
-                     *error));
-
-    QDir::setCurrent(m_folder);
-    const QString path = QStatQuery::searchPath(env, m_folder);
     const QPointer<frmMoreInfo> self(this);
-    const QStatQuery::RunResult run = QStatQuery::runBatch(m_folder, path, env.timeoutMs);
-    if (self)
-        m_lastRun = run;
-    if (Program::endRequested() || !self
-        || run.outcome == QStatQuery::RunResult::Outcome::ProgramEnded)
+    // The query processes window events while QStat runs, so this window may be gone
+    // when it returns.
+    QStatQuery::Outcome outcome = QStatQuery::query(Module1::ServerIP, QStatQuery::environment(),
+                                                    Grid1->Cols(), Grid2->Cols());
+    if (!self)
         return LoadResult::ProgramEnded;
-    if (const auto message = QStatQuery::runFailureMessage(run, host, m_folder))
-        return fail(*message);
+    m_folder = outcome.folder;
+    if (outcome.run)
+        m_lastRun = *outcome.run;
+    if (Program::endRequested() || outcome.kind == QStatQuery::Outcome::Kind::ProgramEnded)
+        return LoadResult::ProgramEnded;
+    if (outcome.kind == QStatQuery::Outcome::Kind::Failed)
+        return fail(outcome.message);
 
-    const std::optional<QString> output = QStatQuery::readOutput(m_folder);
-    if (!output)
-        return fail(QStatQuery::unreadableOutputMessage(m_folder, host));
-    if (output->trimmed().isEmpty())
-        return fail(QStatQuery::noOutputMessage(host));
-    if (const auto problem = QStatQuery::serverProblem(*output))
-        return fail(QStatQuery::problemMessage(*problem, host));
-
-    if (const auto incomplete = QStatQuery::incompleteOutputMessage(m_folder, *output, host)) {
-        ui::messageBox(parentWidget(), *incomplete, ui::MsgIcon::Warning);
+    if (outcome.incomplete) {
+        ui::messageBox(parentWidget(), *outcome.incomplete, ui::MsgIcon::Warning);
         if (Program::endRequested() || !self)
             return LoadResult::ProgramEnded;
     }
-    Module2::RawData = Module2::WithCrLf(*output);
-    Module2::CutOutput();
-    Module2::ParseServer(*Grid1);
-    Module2::ParsePlayers(*Grid2);
-    Module2::ParseRules(*List1);
+    const Module2::Cut &texts = outcome.details.texts;
+    Module2::RawData = texts.rawData;
+    Module2::ServerLine = texts.serverLine;
+    Module2::RulesLine = texts.rulesLine;
+    Module2::PlayerLines = texts.playerLines;
+    showDetails(outcome.details);
     return LoadResult::Loaded;
 }
 
@@ -173,6 +148,26 @@ void frmMoreInfo::setUpGrids()
         Grid2->setColWidth(c, PlayerColumns[c].width);
         Grid2->setColAlignment(c, AlignLeftTop);
     }
+}
+
+void frmMoreInfo::showDetails(const Module2::Details &details)
+{
+    for (int col = 0; col < details.summary.size() && col < Grid1->Cols(); ++col)
+        Grid1->setTextMatrix(1, col, details.summary[col]);
+
+    // One row per player from row 1 on, each followed by a new blank row, so the grid
+    // ends with one blank row.
+    GridBatch batch(*Grid2);
+    int row = 1;
+    for (const QStringList &player : details.players) {
+        for (int col = 0; col < player.size() && col < Grid2->Cols(); ++col)
+            Grid2->setTextMatrix(row, col, player[col]);
+        Grid2->AddItem(QString());
+        ++row;
+    }
+
+    for (const QString &rule : details.rules)
+        List1->AddItem(rule);
 }
 
 void frmMoreInfo::Form_QueryUnload()

@@ -38,6 +38,9 @@ public:
     // How the last load's QStat run went (its duration feeds the benchmark).
     const QStatQuery::RunResult &lastRun() const { return m_lastRun; }
 
+    // Fills the grids and the list from a query's details.
+    void showDetails(const Module2::Details &details);
+
     FlexGrid *Grid1 = nullptr;
     FlexGrid *Grid2 = nullptr;
     QLabel *Label1 = nullptr;

@@ -1,19 +1,15 @@
 // QStat's raw output through the details window's steps: the line ends made CR LF, the
-// cut into server, rules and player lines, and the three parsers, over in-memory grids
-// and list (mostly the window's 6 and 3 columns; by the input's length, now and then
-// grids of 1 and 1 or 9 and 5 columns).
+// cut into server, rules and player lines, and the three parsers, for grids of mostly
+// the window's 6 and 3 columns (by the input's length, now and then 1 and 1 or 9 and 5).
 //
 // Checked for every input:
-//  - every write lands inside its grid: a refused cell write aborts, the summary grid
-//    keeps its two rows, and the players' grid grows by exactly one row per player line;
+//  - no row has more fields than its grid has columns;
 //  - no cell or rule holds a line break (the players' grid not even a lone CR);
 //  - the same output with LF line ends and with CR LF line ends displays alike;
 //  - the display equals the one computed here on its own, line by line, from the rules
 //    the parsers state (split at the delimiter rather than cut from the front).
 // The input is taken byte for byte (as Latin-1), so the fuzzer controls every character.
-#include "core/grid/List.h"
 #include "core/details/Module2.h"
-#include "core/grid/GridData.h"
 
 #include <QList>
 #include <QString>
@@ -32,54 +28,6 @@ void require(bool condition)
         std::abort();
 }
 
-// The in-memory grid, refusing to let a parser rely on a write being refused.
-class StrictGrid final : public IGrid
-{
-public:
-    StrictGrid(int rows, int cols)
-        : m_grid(rows, cols)
-    { }
-    const GridData &data() const { return m_grid; }
-
-    int Rows() const override { return m_grid.Rows(); }
-    int Cols() const override { return m_grid.Cols(); }
-    int Row() const override { return m_grid.Row(); }
-    bool setRow(int row) override { return m_grid.setRow(row); }
-    int Col() const override { return m_grid.Col(); }
-    bool setCol(int col) override { return m_grid.setCol(col); }
-    QString Text() const override { return m_grid.Text(); }
-    bool setText(const QString &text) override { return m_grid.setText(text); }
-    bool hasCell(int row, int col) const override { return m_grid.hasCell(row, col); }
-    QString TextMatrix(int row, int col) const override { return m_grid.TextMatrix(row, col); }
-    bool setTextMatrix(int row, int col, const QString &text) override
-    {
-        require(m_grid.hasCell(row, col));
-        return m_grid.setTextMatrix(row, col, text);
-    }
-    int ColWidth(int col) const override { return m_grid.ColWidth(col); }
-    bool setColWidth(int col, int twips) override { return m_grid.setColWidth(col, twips); }
-    int ColAlignment(int col) const override { return m_grid.ColAlignment(col); }
-    bool setColAlignment(int col, int code) override { return m_grid.setColAlignment(col, code); }
-    int RowHeight() const override { return m_grid.RowHeight(); }
-    void AddItem(const QString &text) override { m_grid.AddItem(text); }
-    bool RemoveItem(int index) override { return m_grid.RemoveItem(index); }
-    void Sort() override { m_grid.Sort(); }
-    void beginBatch() override
-    {
-        require(!m_inBatch);
-        m_inBatch = true;
-    }
-    void endBatch() override
-    {
-        require(m_inBatch);
-        m_inBatch = false;
-    }
-
-private:
-    GridData m_grid;
-    bool m_inBatch = false;
-};
-
 struct Display
 {
     QStringList summary; // row 1 of the summary grid
@@ -91,22 +39,26 @@ struct Display
     }
 };
 
+// The parsed values in the window's cells: every row padded to its grid's columns, and
+// the players' grid ending with a blank row. A row with more fields than its grid has
+// columns aborts.
+QStringList padded(QStringList fields, int columns)
+{
+    require(fields.size() <= columns);
+    while (fields.size() < columns)
+        fields.append(QString());
+    return fields;
+}
+
 Display shown(const QString &output, int summaryCols, int playerCols)
 {
-    StrictGrid grid1(2, summaryCols);
-    StrictGrid grid2(2, playerCols);
-    ListData list;
-    Module2::RawData = Module2::WithCrLf(output);
-    Module2::CutOutput();
-    Module2::ParseServer(grid1);
-    Module2::ParsePlayers(grid2);
-    Module2::ParseRules(list);
-    require(grid1.Rows() == 2 && grid1.Cols() == summaryCols && grid2.Cols() == playerCols);
+    const Module2::Details details = Module2::Parse(output, summaryCols, playerCols);
     Display d;
-    d.summary = grid1.data().rowCells(1);
-    for (int r = 1; r < grid2.Rows(); ++r)
-        d.rows.append(grid2.data().rowCells(r));
-    d.rules = list.items();
+    d.summary = padded(details.summary, summaryCols);
+    for (const QStringList &player : details.players)
+        d.rows.append(padded(player, playerCols));
+    d.rows.append(QStringList(playerCols));
+    d.rules = details.rules;
     return d;
 }
 

@@ -194,11 +194,8 @@ int main(int argc, char *argv[])
             frmMoreInfo window(&w);
             QElapsedTimer clock;
             clock.start();
-            Module2::RawData = Module2::WithCrLf(output);
-            Module2::CutOutput();
-            Module2::ParseServer(*window.Grid1);
-            Module2::ParsePlayers(*window.Grid2);
-            Module2::ParseRules(*window.List1);
+            window.showDetails(
+                Module2::Parse(output, window.Grid1->Cols(), window.Grid2->Cols()));
             std::printf("1 MiB of %s into the window: %.0f ms (%d player rows, %d rules)\n", name,
                         double(clock.nsecsElapsed()) / 1e6, window.Grid2->Rows() - 1,
                         window.List1->ListCount());

@@ -1,8 +1,5 @@
 #include "core/details/Module2.h"
 
-#include "core/grid/Grid.h"
-#include "core/grid/List.h"
-
 #include <QStringView>
 #include <algorithm>
 
@@ -46,53 +43,55 @@ QString WithCrLf(const QString &text)
     return out;
 }
 
-void CutOutput()
+Cut CutOutput(const QString &rawData)
 {
     static_assert(DelimiterLength == 8, "the delimiter is eight characters long");
+    Cut cut;
     // The first line runs through its CR; a text without line break is all first line.
-    const qsizetype firstBreak = RawData.indexOf(u"\r\n");
-    const qsizetype firstEnd = firstBreak < 0 ? RawData.size() : firstBreak + 1;
+    const qsizetype firstBreak = rawData.indexOf(u"\r\n");
+    const qsizetype firstEnd = firstBreak < 0 ? rawData.size() : firstBreak + 1;
 
-    QStringView first = trimBlanks(QStringView(RawData).first(firstEnd));
+    QStringView first = trimBlanks(QStringView(rawData).first(firstEnd));
     // Drop the first field (the server type) with its delimiter. A line without
     // delimiter loses its first seven characters; what is left has no delimiter and so
     // shows nothing.
     const qsizetype q = first.indexOf(Delimiter);
     const qsizetype drop = q < 0 ? DelimiterLength - 1 : q + DelimiterLength;
-    ServerLine = first.sliced(std::min(drop, first.size())).toString();
+    cut.serverLine = first.sliced(std::min(drop, first.size())).toString();
 
-    RawData = RawData.mid(firstEnd); // starts with the first line's LF
-    const qsizetype secondBreak = RawData.indexOf(u"\r\n");
+    cut.rawData = rawData.mid(firstEnd); // starts with the first line's LF
+    const qsizetype secondBreak = cut.rawData.indexOf(u"\r\n");
     if (secondBreak < 0) {
-        RulesLine.clear();
-        PlayerLines = RawData;
-        return;
+        cut.playerLines = cut.rawData;
+        return cut;
     }
-    RulesLine = trimBlanks(QStringView(RawData).first(secondBreak + 1)).toString();
-    PlayerLines = RawData.mid(secondBreak + 1); // starts with the rules line's LF
+    cut.rulesLine = trimBlanks(QStringView(cut.rawData).first(secondBreak + 1)).toString();
+    cut.playerLines = cut.rawData.mid(secondBreak + 1); // starts with the rules line's LF
+    return cut;
 }
 
 // The parsers walk views of their text instead of copying the rest after every field,
 // so a long hostile line costs time linear in its length.
 
-void ParseServer(IGrid &grid)
+ServerFields ParseServer(const QString &serverLine, int columns)
 {
-    QStringView rest(ServerLine);
-    for (int col = 0; col < grid.Cols(); ++col) {
+    ServerFields found;
+    QStringView rest(serverLine);
+    for (int col = 0; col < columns; ++col) {
         const qsizetype p = rest.indexOf(Delimiter);
         if (p <= 0) // no delimiter left, or an empty field
             break;
-        grid.setTextMatrix(1, col, trimBlanks(rest.first(p)).toString());
+        found.fields.append(trimBlanks(rest.first(p)).toString());
         rest = trimBlanks(rest.sliced(p + DelimiterLength));
     }
-    ServerLine = rest.toString();
+    found.rest = rest.toString();
+    return found;
 }
 
-void ParsePlayers(IGrid &grid)
+PlayerRows ParsePlayers(const QString &playerLines, int columns)
 {
-    GridBatch batch(grid);
-    QStringView rest(PlayerLines);
-    int row = 1;
+    PlayerRows found;
+    QStringView rest(playerLines);
     for (;;) {
         const qsizetype cr = rest.indexOf(u'\r');
         if (cr < 0)
@@ -102,37 +101,56 @@ void ParsePlayers(IGrid &grid)
         rest = rest.sliced(cr + 1);
         if (line.isEmpty())
             break;
-        for (int col = 0; col < grid.Cols(); ++col) {
+        QStringList row;
+        for (int col = 0; col < columns; ++col) {
             const qsizetype p = line.indexOf(Delimiter);
             if (p <= 0) {
                 // The last field, or an empty one taking the rest of the line; either
                 // way without the line's CR.
                 const QStringView field = line.first(std::max<qsizetype>(line.size() - 1, 0));
-                grid.setTextMatrix(row, col, trimBlanks(field).toString());
+                row.append(trimBlanks(field).toString());
                 break;
             }
-            grid.setTextMatrix(row, col, trimBlanks(line.first(p)).toString());
+            row.append(trimBlanks(line.first(p)).toString());
             line = trimBlanks(line.sliced(p + DelimiterLength));
         }
-        grid.AddItem(QString());
-        ++row;
+        found.rows.append(row);
     }
-    PlayerLines = rest.toString();
+    found.rest = rest.toString();
+    return found;
 }
 
-void ParseRules(IList &list)
+RuleList ParseRules(const QString &rulesLine)
 {
-    QStringView rest(RulesLine);
+    RuleList found;
+    QStringView rest(rulesLine);
     if (!rest.isEmpty())
         rest = rest.sliced(1); // the LF of the first line break
     for (;;) {
         const qsizetype p = rest.indexOf(Delimiter);
         if (p <= 0)
             break;
-        list.AddItem(rest.first(p).toString());
+        found.rules.append(rest.first(p).toString());
         rest = rest.sliced(p + DelimiterLength);
     }
-    RulesLine = rest.toString();
+    found.rest = rest.toString();
+    return found;
+}
+
+Details Parse(const QString &output, int summaryColumns, int playerColumns)
+{
+    Details details;
+    details.texts = CutOutput(WithCrLf(output));
+    ServerFields server = ParseServer(details.texts.serverLine, summaryColumns);
+    details.summary = std::move(server.fields);
+    details.texts.serverLine = std::move(server.rest);
+    PlayerRows players = ParsePlayers(details.texts.playerLines, playerColumns);
+    details.players = std::move(players.rows);
+    details.texts.playerLines = std::move(players.rest);
+    RuleList rules = ParseRules(details.texts.rulesLine);
+    details.rules = std::move(rules.rules);
+    details.texts.rulesLine = std::move(rules.rest);
+    return details;
 }
 
 } // namespace tarvex::Module2

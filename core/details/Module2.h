@@ -1,15 +1,15 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace tarvex {
-class IGrid;
-class IList;
 
 // QStat's raw output and the three parsers that turn it into the details window's
 // display. The output is cut into three texts (the server line, the rules line and the
-// player lines) which the parsers read and consume: after a parser ran, its text holds
-// what it did not show.
+// player lines) which the parsers read; the texts below hold the last shown output's
+// pieces, as the parsers left them.
 namespace Module2 {
 
 // Separates the fields of QStat's raw output; the details query passes it to QStat.
@@ -28,25 +28,61 @@ extern QString PlayerLines;
 // Linux; the cut and the parsers work on CR LF lines, so both forms display alike.
 QString WithCrLf(const QString &text);
 
-// Cuts RawData into ServerLine, RulesLine and PlayerLines. Output without any CR LF is
-// taken as a server line alone; output of one line gives empty rules and players.
-void CutOutput();
+// The three texts of one output and what is left of the output itself.
+struct Cut
+{
+    QString rawData; // the text that follows the first line
+    QString serverLine;
+    QString rulesLine;
+    QString playerLines;
+};
 
-// Writes the server line's fields into row 1 of grid, one column each from column 0:
-// address, name, map, maximum players, players, ping. Fields are trimmed of blanks. An
-// empty field ends the row, and the line's last field (after the last delimiter) is
-// not shown; fields beyond the grid's columns are dropped.
-void ParseServer(IGrid &grid);
+// Cuts rawData (CR LF lines) into the server line, the rules line and the player
+// lines. Output without any CR LF is taken as a server line alone; output of one line
+// gives empty rules and players.
+Cut CutOutput(const QString &rawData);
 
-// Writes one grid row per player line, from row 1 on, and appends a blank row after
-// each, so the grid ends with one blank row. Fields (name, frags, ping) are trimmed of
-// blanks; the last field of a line is shown; an empty field takes the rest of the line
-// into its column. Fields beyond the grid's columns are dropped.
-void ParsePlayers(IGrid &grid);
+// Each parser returns what it found and the rest of its text, the part it did not read.
+struct ServerFields
+{
+    QStringList fields;
+    QString rest;
+};
+struct PlayerRows
+{
+    QList<QStringList> rows;
+    QString rest;
+};
+struct RuleList
+{
+    QStringList rules;
+    QString rest;
+};
 
-// Appends each rule of the rules line to list, unchanged (blanks kept). The piece after
-// the last delimiter is not listed, and an empty piece ends the list.
-void ParseRules(IList &list);
+// The server line's fields, at most columns of them: address, name, map, maximum
+// players, players, ping. Fields are trimmed of blanks. An empty field ends the list,
+// and the line's last field (after the last delimiter) is not shown.
+ServerFields ParseServer(const QString &serverLine, int columns);
+
+// One row per player line, at most columns fields each (name, frags, ping). Fields
+// are trimmed of blanks; the last field of a line is shown; an empty field takes the
+// rest of the line.
+PlayerRows ParsePlayers(const QString &playerLines, int columns);
+
+// Each rule of the rules line, unchanged (blanks kept). The piece after the last
+// delimiter is not listed, and an empty piece ends the list.
+RuleList ParseRules(const QString &rulesLine);
+
+// One output made CR LF, cut and parsed for grids of the given column counts. texts
+// holds the cut texts as the parsers left them (what they did not show).
+struct Details
+{
+    Cut texts;
+    QStringList summary;
+    QList<QStringList> players;
+    QStringList rules;
+};
+Details Parse(const QString &output, int summaryColumns, int playerColumns);
 
 } // namespace Module2
 } // namespace tarvex

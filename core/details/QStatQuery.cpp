@@ -1,6 +1,7 @@
 #include "core/details/QStatQuery.h"
 
 #include "core/NestedWait.h"
+#include "core/Program.h"
 #include "core/browser/Module1.h"
 #include "core/details/Module2.h"
 #include "core/text/TextRules.h"
@@ -366,6 +367,56 @@ std::optional<QString> incompleteOutputMessage(const QString &folder, const QStr
              full ? QStringLiteral(" (the disk holding %1 is full)")
                         .arg(QDir::toNativeSeparators(folder))
                   : QString());
+}
+
+Outcome query(const QString &host, const Environment &env, int summaryColumns,
+              int playerColumns)
+{
+    Outcome outcome;
+    const auto fail = [&outcome](const QString &message) {
+        outcome.kind = Outcome::Kind::Failed;
+        outcome.message = message;
+        return outcome;
+    };
+
+    outcome.folder = resolveFolder(env);
+    const QString &folder = outcome.folder;
+    if (folder.isEmpty())
+        return fail(QStringLiteral("The details of %1 cannot be queried: neither the "
+                                   "program's folder nor the cache folder is writable.")
+                        .arg(Module1::IsPlainHost(host) ? host : QStringLiteral("the server")));
+
+    // An answer left by an earlier query must never be read as this one's.
+    deleteOutput(folder);
+
+    if (!Module1::IsPlainHost(host))
+        return fail(Module1::NotPlainHostText);
+    if (const auto error = writeBatchFile(folder, host))
+        return fail(QStringLiteral("The query file could not be written:\n%1\n%2")
+                        .arg(QDir::toNativeSeparators(QDir(folder).filePath(BatchFileName)),
+                             *error));
+
+    QDir::setCurrent(folder);
+    outcome.run = runBatch(folder, searchPath(env, folder), env.timeoutMs);
+    if (Program::endRequested() || outcome.run->outcome == RunResult::Outcome::ProgramEnded) {
+        outcome.kind = Outcome::Kind::ProgramEnded;
+        return outcome;
+    }
+    if (const auto message = runFailureMessage(*outcome.run, host, folder))
+        return fail(*message);
+
+    const std::optional<QString> output = readOutput(folder);
+    if (!output)
+        return fail(unreadableOutputMessage(folder, host));
+    if (output->trimmed().isEmpty())
+        return fail(noOutputMessage(host));
+    if (const auto problem = serverProblem(*output))
+        return fail(problemMessage(*problem, host));
+
+    outcome.kind = Outcome::Kind::Loaded;
+    outcome.incomplete = incompleteOutputMessage(folder, *output, host);
+    outcome.details = Module2::Parse(*output, summaryColumns, playerColumns);
+    return outcome;
 }
 
 } // namespace tarvex::QStatQuery

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/details/Module2.h"
+
 #include <QString>
 #include <optional>
 
@@ -111,5 +113,29 @@ QString unreadableOutputMessage(const QString &folder, const QString &host);
 // no value. The details are still shown after it.
 std::optional<QString> incompleteOutputMessage(const QString &folder, const QString &output,
                                                const QString &host);
+
+// One details query from start to end: the folder resolved, an earlier answer
+// deleted, the batch file written, QStat run, its output read, checked and parsed for
+// grids of the given column counts.
+struct Outcome
+{
+    enum class Kind {
+        Loaded, // details holds the display; see incomplete
+        Failed, // message says why there is nothing to show
+        ProgramEnded, // the program ended during the run
+    };
+    Kind kind = Kind::Failed;
+    // The folder of info.bat and tmp.txt; empty when no folder was writable.
+    QString folder;
+    // How QStat's run went; no value when it never started.
+    std::optional<RunResult> run;
+    // Failed: the warning to show.
+    QString message;
+    // Loaded: the warning to show before the details when the output was cut short.
+    std::optional<QString> incomplete;
+    Module2::Details details;
+};
+Outcome query(const QString &host, const Environment &env, int summaryColumns,
+              int playerColumns);
 
 } // namespace tarvex::QStatQuery

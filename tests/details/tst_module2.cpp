@@ -1,7 +1,5 @@
-// The cut of QStat's output and the three parsers, against the in-memory grids and list.
-#include "core/grid/List.h"
+// The cut of QStat's output and the three parsers, in the cells the details window shows.
 #include "core/details/Module2.h"
-#include "core/grid/GridData.h"
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>
@@ -21,25 +19,28 @@ struct Shown
     QStringList rules; // List1
 };
 
-Shown parse(const QString &output)
+const QStringList Blank{QString(), QString(), QString()};
+
+QStringList padded(QStringList fields, int columns)
 {
-    GridData grid1(2, 6);
-    GridData grid2(2, 3);
-    ListData list1;
-    Module2::RawData = Module2::WithCrLf(output);
-    Module2::CutOutput();
-    Module2::ParseServer(grid1);
-    Module2::ParsePlayers(grid2);
-    Module2::ParseRules(list1);
-    Shown d;
-    d.summary = grid1.rowCells(1);
-    for (int r = 1; r < grid2.Rows(); ++r)
-        d.players.append(grid2.rowCells(r));
-    d.rules = list1.items();
-    return d;
+    while (fields.size() < columns)
+        fields.append(QString());
+    return fields;
 }
 
-const QStringList Blank{QString(), QString(), QString()};
+// The cells the window shows: the summary row, the player rows and the blank row
+// after them.
+Shown parse(const QString &output)
+{
+    const Module2::Details details = Module2::Parse(output, 6, 3);
+    Shown d;
+    d.summary = padded(details.summary, 6);
+    for (const QStringList &player : details.players)
+        d.players.append(padded(player, 3));
+    d.players.append(Blank);
+    d.rules = details.rules;
+    return d;
+}
 const QString WorkedServer =
     QStringLiteral("T^^VRAX^^10.0.0.5:27910^^VRAX^^Test "
                    "Server^^VRAX^^base1^^VRAX^^16^^VRAX^^2^^VRAX^^45^^VRAX^^0\r\n");
@@ -177,13 +178,13 @@ private slots:
 
     void cutLeavesTheLineBreakLeftovers()
     {
-        Module2::RawData = QString::fromLatin1(test::testData("details/worked-example-crlf.txt"));
-        Module2::CutOutput();
-        QCOMPARE(Module2::ServerLine,
+        const Module2::Cut cut = Module2::CutOutput(
+            QString::fromLatin1(test::testData("details/worked-example-crlf.txt")));
+        QCOMPARE(cut.serverLine,
                  QStringLiteral("10.0.0.5:27910^^VRAX^^Test Server^^VRAX^^base1^^VRAX^^16"
                                 "^^VRAX^^2^^VRAX^^45^^VRAX^^0\r"));
-        QCOMPARE(Module2::RulesLine, QStringLiteral("\n") + WorkedRules.chopped(1));
-        QCOMPARE(Module2::PlayerLines, QStringLiteral("\n") + WorkedPlayers);
+        QCOMPARE(cut.rulesLine, QStringLiteral("\n") + WorkedRules.chopped(1));
+        QCOMPARE(cut.playerLines, QStringLiteral("\n") + WorkedPlayers);
     }
 
     void withCrLf_data()
@@ -220,19 +221,11 @@ private slots:
             const int n = rng.bounded(60);
             for (int i = 0; i < n; ++i)
                 output += pieces[rng.bounded(int(pieces.size()))];
-            GridData grid1(2, 6);
-            GridData grid2(2, 3);
-            ListData list1;
-            Module2::RawData = Module2::WithCrLf(output);
-            Module2::CutOutput();
-            Module2::ParseServer(grid1);
-            Module2::ParsePlayers(grid2);
-            Module2::ParseRules(list1);
-            QCOMPARE(grid1.Rows(), 2);
-            QCOMPARE(grid2.Cols(), 3);
-            QCOMPARE(grid2.rowCells(grid2.Rows() - 1), Blank);
-            for (int r = 1; r < grid2.Rows(); ++r) {
-                for (const QString &cell : grid2.rowCells(r))
+            const Module2::Details details = Module2::Parse(output, 6, 3);
+            QVERIFY(details.summary.size() <= 6);
+            for (const QStringList &player : details.players) {
+                QVERIFY(player.size() <= 3);
+                for (const QString &cell : player)
                     QVERIFY2(!cell.contains(u'\r') && !cell.contains(u'\n'), qPrintable(output));
             }
         }
