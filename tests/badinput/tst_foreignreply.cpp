@@ -2,7 +2,7 @@
 // process's identifier, or our identifier with another sequence (a late answer to an
 // earlier request). The control must let it pass and keep waiting, to "Timed Out" or to
 // the true answer when that comes after it, by every means (ping socket, raw socket,
-// helper program).
+// helper program), for one Send and for a StartEchoes run of many hosts.
 //
 // The network is the test's own: a network namespace entered before anything else runs,
 // with only its loopback, where the kernel's echo answers are turned off and a responder
@@ -87,11 +87,14 @@ bool writeSysctl(const char *path, const char *value)
 
 // Another process on the same host, as far as the control can tell: it answers every echo
 // request at once with a reply that is not ours (another identifier, or another sequence)
-// and, when asked to, sends the true reply trueAfterMs later.
+// and, when asked to, sends the true reply trueAfterMs later. Crowd answers each request
+// with all three strangers (another identifier, another sequence, and the right identifier
+// and sequence from the next address up), then the true reply trueAfterMs + 4 ms for each
+// step of the destination above 127.0.0.10, so every host of a run has its own time.
 class StrangeResponder
 {
 public:
-    enum class Strange { OtherIdentifier, OtherSequence };
+    enum class Strange { OtherIdentifier, OtherSequence, Crowd };
 
     bool start(Strange strange, int trueAfterMs)
     {
@@ -127,16 +130,35 @@ private:
         Clock::time_point due;
         sockaddr_in to;
         std::vector<unsigned char> icmp;
+        uint32_t source;
     };
 
-    void reply(const sockaddr_in &to, std::vector<unsigned char> icmp)
+    // source (network order): the reply's source address, 0 for the kernel's choice.
+    void reply(const sockaddr_in &to, std::vector<unsigned char> icmp, uint32_t source = 0)
     {
         icmp[0] = 0; // echo reply
         icmp[2] = icmp[3] = 0;
         const uint16_t sum = pingocx::icmp::internetChecksum(icmp.data(), icmp.size());
         std::memcpy(&icmp[2], &sum, 2);
-        (void)sendto(m_fd, icmp.data(), icmp.size(), 0, reinterpret_cast<const sockaddr *>(&to),
-                     sizeof to);
+        iovec iov{icmp.data(), icmp.size()};
+        msghdr msg{};
+        msg.msg_name = const_cast<sockaddr_in *>(&to);
+        msg.msg_namelen = sizeof to;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+        if (source != 0) {
+            msg.msg_control = control;
+            msg.msg_controllen = sizeof control;
+            cmsghdr *c = CMSG_FIRSTHDR(&msg);
+            c->cmsg_level = IPPROTO_IP;
+            c->cmsg_type = IP_PKTINFO;
+            c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+            in_pktinfo info{};
+            info.ipi_spec_dst.s_addr = source;
+            std::memcpy(CMSG_DATA(c), &info, sizeof info);
+        }
+        (void)sendmsg(m_fd, &msg, 0);
     }
 
     void run()
@@ -152,7 +174,7 @@ private:
             // sender's next step.
             while (!pending.empty() && pending.front().due <= now) {
                 ++m_trueSent;
-                reply(pending.front().to, pending.front().icmp);
+                reply(pending.front().to, pending.front().icmp, pending.front().source);
                 pending.pop_front();
             }
             const Clock::time_point wake =
@@ -179,16 +201,28 @@ private:
                 continue;
             ++requests;
             const std::vector<unsigned char> request(buf + ihl, buf + n);
+            uint32_t destination = 0; // network order, from the request's IP header
+            std::memcpy(&destination, buf + 16, 4);
+            int trueAfterMs = m_trueAfterMs;
             std::vector<unsigned char> strange = request;
-            if (m_strange == Strange::OtherIdentifier)
+            if (m_strange == Strange::OtherIdentifier) {
                 strange[4] ^= 0x80; // bytes 4-5: identifier
-            else
+            } else {
                 strange[7] ^= 0x01; // bytes 6-7: sequence
+            }
             ++m_strangeSent;
-            reply(from, strange);
-            if (m_trueAfterMs >= 0)
-                pending.push_back(
-                    {Clock::now() + std::chrono::milliseconds(m_trueAfterMs), from, request});
+            reply(from, strange, destination);
+            if (m_strange == Strange::Crowd) {
+                strange = request;
+                strange[4] ^= 0x80;
+                reply(from, strange, destination);
+                reply(from, request, htonl(ntohl(destination) + 1));
+                m_strangeSent += 2;
+                trueAfterMs += 4 * (int(ntohl(destination) & 0xFF) - 10);
+            }
+            if (trueAfterMs >= 0)
+                pending.push_back({Clock::now() + std::chrono::milliseconds(trueAfterMs), from,
+                                   request, destination});
         }
     }
 
@@ -233,6 +267,8 @@ private slots:
     void initTestCase();
     void strangeRepliesAreIgnored_data();
     void strangeRepliesAreIgnored();
+    void strangeRepliesAreIgnoredInARun_data();
+    void strangeRepliesAreIgnoredInARun();
     void decodingTakesOnlyWhatIsOurs_data();
     void decodingTakesOnlyWhatIsOurs();
     void cutShortErrorReportIsSkipped();
@@ -296,6 +332,58 @@ void tst_ForeignReply::strangeRepliesAreIgnored()
         QCOMPARE(responder.trueRepliesSent(), 1);
     }
     QCOMPARE(get(ping.get(), "IPAddress").toString(), QStringLiteral("127.0.0.1"));
+}
+
+void tst_ForeignReply::strangeRepliesAreIgnoredInARun_data()
+{
+    QTest::addColumn<QString>("means");
+    for (const char *means : {"datagram", "raw", "helper"})
+        QTest::newRow(means) << QString::fromLatin1(means);
+}
+
+// Twenty echoes outstanding together, each request met at once by three strangers: every
+// host gets one result, its own true reply's time, never the instant stranger's.
+void tst_ForeignReply::strangeRepliesAreIgnoredInARun()
+{
+    if (!g_net.ready)
+        QSKIP(qPrintable(g_net.whyNot));
+    QFETCH(QString, means);
+    constexpr int hosts = 20;
+    constexpr int baseMs = 30;
+
+    StrangeResponder responder;
+    QVERIFY(responder.start(StrangeResponder::Strange::Crowd, baseMs));
+    const auto ping = createPing();
+    QVERIFY(ping);
+    QVERIFY(set(ping.get(), "IcmpMeans", means));
+    QVERIFY(set(ping.get(), "TimeOut", 1500));
+    QStringList list;
+    for (int i = 0; i < hosts; ++i)
+        list << QStringLiteral("127.0.0.%1").arg(10 + i);
+    const QMetaObject *mo = ping->metaObject();
+    QSignalSpy results(ping.get(),
+                       mo->method(mo->indexOfSignal("EchoResult(qint32,qint32,QVariant)")));
+    QSignalSpy finished(ping.get(), mo->method(mo->indexOfSignal("EchoesFinished(qint32)")));
+    const tarvex::hosting::Invoked started =
+        tarvex::hosting::call(ping.get(), "StartEchoes", {list});
+    QVERIFY2(started.ok && started.value.toInt() > 0, qPrintable(started.error));
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(results.size(), hosts);
+    QList<bool> seen(hosts, false);
+    for (const QList<QVariant> &r : results) {
+        const int i = r.at(1).toInt();
+        QVERIFY(i >= 0 && i < hosts && !seen[i]);
+        seen[i] = true;
+        const QVariant result = r.at(2).value<QVariant>();
+        const int expectedMs = baseMs + 4 * i;
+        QVERIFY2(result.metaType().id() == QMetaType::Int && result.toInt() >= expectedMs - 2
+                     && result.toInt() < 1500,
+                 qPrintable(list[i] + ": " + result.toString()));
+    }
+    QCOMPARE(get(ping.get(), "LastMeans").toString(), means);
+    QCOMPARE(responder.strangeRepliesSent(), 3 * hosts);
+    QCOMPARE(responder.trueRepliesSent(), hosts);
 }
 
 // The decoding on its own: packets that are about somebody else's request settle nothing.
