@@ -119,30 +119,15 @@ void EchoSession::send(uint64_t token, uint32_t destination, uint32_t timeoutMs,
 
 void EchoSession::drainErrorQueue(std::vector<SettledEcho> &settled)
 {
-    for (int guard = 0; guard < 256; ++guard) {
-        unsigned char data[576];
-        unsigned char control[512];
-        sockaddr_in offender{};
-        iovec iov{data, sizeof data};
-        msghdr msg{};
-        msg.msg_name = &offender;
-        msg.msg_namelen = sizeof offender;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        const ssize_t n = recvmsg(m_fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
-        if (n < 0)
-            break; // EAGAIN: the queue is empty
+    readErrorQueue(m_fd, 256, [&](const msghdr &msg, const unsigned char *data, std::size_t len) {
         // The queued data is our own request's echo header: its sequence says which one.
-        if (std::size_t(n) < kIcmpHeaderSize)
-            continue;
+        if (len < kIcmpHeaderSize)
+            return;
         const uint16_t seqNet = sequenceAt(data);
         uint32_t status = 0;
-        if (m_pending.count(seqNet)
-            && inspectErrorQueueMessage(msg, std::size_t(n), seqNet, &status))
+        if (m_pending.count(seqNet) && inspectErrorQueueMessage(msg, len, seqNet, &status))
             settle(seqNet, failedWith(status), settled);
-    }
+    });
 }
 
 void EchoSession::receive(std::vector<SettledEcho> &settled)

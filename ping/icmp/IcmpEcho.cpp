@@ -74,25 +74,11 @@ void installRawFilter(int fd)
 bool drainErrorQueue(int fd, uint16_t seqNet, uint32_t *status)
 {
     bool found = false;
-    for (int guard = 0; guard < 64; ++guard) {
-        unsigned char data[576];
-        unsigned char control[512];
-        sockaddr_in offender{};
-        iovec iov{data, sizeof data};
-        msghdr msg{};
-        msg.msg_name = &offender;
-        msg.msg_namelen = sizeof offender;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        const ssize_t n = recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
-        if (n < 0)
-            break; // EAGAIN: the queue is empty
+    readErrorQueue(fd, 64, [&](const msghdr &msg, const unsigned char *, std::size_t len) {
         // The first final report counts; the others are only taken off the queue.
-        if (!found && inspectErrorQueueMessage(msg, std::size_t(n), seqNet, status))
+        if (!found && inspectErrorQueueMessage(msg, len, seqNet, status))
             found = true;
-    }
+    });
     return found;
 }
 
@@ -154,6 +140,27 @@ bool isDatagramReply(const unsigned char *buf, std::size_t len, uint32_t destina
         return false;
     const EchoHeader reply = readHeader(buf);
     return reply.type == kEchoReplyType && reply.sequence == seqNet && from == destination;
+}
+
+void readErrorQueue(int fd, int limit, const ErrorQueueVisitor &take)
+{
+    for (int n = 0; n < limit; ++n) {
+        unsigned char data[576];
+        unsigned char control[512];
+        sockaddr_in offender{};
+        iovec iov{data, sizeof data};
+        msghdr msg{};
+        msg.msg_name = &offender;
+        msg.msg_namelen = sizeof offender;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t got = recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+        if (got < 0)
+            break; // EAGAIN: the queue is empty
+        take(msg, data, std::size_t(got));
+    }
 }
 
 bool inspectErrorQueueMessage(const msghdr &msg, std::size_t dataLen, uint16_t seqNet,

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "Checksum.h"
 
@@ -71,5 +72,11 @@ bool isDatagramReply(const unsigned char *buf, std::size_t len, uint32_t destina
 // messages is a final report about the request with that sequence.
 bool inspectErrorQueueMessage(const msghdr &msg, std::size_t dataLen, uint16_t seqNet,
                               uint32_t *status);
+
+// Takes at most limit messages off a ping socket's error queue, without waiting, and hands
+// each to take with its data (our request's echo header, when the kernel queued it).
+using ErrorQueueVisitor =
+    std::function<void(const msghdr &msg, const unsigned char *data, std::size_t len)>;
+void readErrorQueue(int fd, int limit, const ErrorQueueVisitor &take);
 
 } // namespace pingocx::icmp
