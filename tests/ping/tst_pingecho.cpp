@@ -102,6 +102,15 @@ void enterPrivateNamespaces()
     rmdir(dir);
 }
 
+// A round-trip time measured against a responder that waits expectedMs before it answers.
+// It can never be shorter than the wait (one ms for rounding); it can be longer by the
+// scheduling of a loaded or sanitised machine, but never by the 47 ms that tells a
+// delayed host from a prompt one.
+bool rttNear(int measuredMs, int expectedMs)
+{
+    return measuredMs >= expectedMs - 1 && measuredMs <= expectedMs + 20;
+}
+
 bool writeSysctl(const QString &name, const QString &value)
 {
     QFile file(QStringLiteral("/proc/sys/")
@@ -399,9 +408,7 @@ void tst_PingEcho::echoByEachMeans()
     QCOMPARE(get(ping.get(), "LastMeans").toString(), means);
     if (expected.metaType().id() == QMetaType::Int) {
         QCOMPARE(e.result.metaType().id(), int(QMetaType::Int));
-        // The scheduling spread measured here is a few ms; loopback is well under one.
-        QVERIFY2(qAbs(e.result.toInt() - expected.toInt()) <= (delay >= 0 ? 3 : 1),
-                 qPrintable(e.result.toString()));
+        QVERIFY2(rttNear(e.result.toInt(), expected.toInt()), qPrintable(e.result.toString()));
     } else {
         QCOMPARE(e.result, expected);
         QVERIFY2(e.elapsedMs < 900, "an error report ends the wait at once");
@@ -491,7 +498,7 @@ void tst_PingEcho::unprivilegedUserPingsThroughTheHelper()
     const QStringList slow = delayed.result(QStringLiteral("127.0.0.1"));
     QVERIFY2(!slow.isEmpty(), qPrintable(delayed.lines.join('\n') + delayed.errors));
     QCOMPARE(slow[2], QStringLiteral("int"));
-    QVERIFY2(qAbs(slow[3].toInt() - 47) <= 3, qPrintable(slow[3]));
+    QVERIFY2(rttNear(slow[3].toInt(), 47), qPrintable(slow[3]));
 }
 
 void tst_PingEcho::unprivilegedUserPrefersPingSockets()
@@ -627,7 +634,7 @@ void tst_PingEcho::manyHostsAtOnce()
         if (hosts[i].expected.metaType().id() == QMetaType::Int) {
             QVERIFY2(result.metaType().id() == QMetaType::Int,
                      qPrintable(list[i] + ": " + result.toString()));
-            QVERIFY2(qAbs(result.toInt() - hosts[i].expected.toInt()) <= 3,
+            QVERIFY2(rttNear(result.toInt(), hosts[i].expected.toInt()),
                      qPrintable(list[i] + ": " + result.toString()));
         } else {
             QVERIFY2(result == hosts[i].expected, qPrintable(list[i] + ": " + result.toString()));
@@ -767,7 +774,7 @@ void tst_PingEcho::names()
     const Echo e = sendTo(ping.get(), host);
     if (result == QLatin1String("ms")) {
         QCOMPARE(e.result.metaType().id(), int(QMetaType::Int));
-        QVERIFY(e.result.toInt() <= 1);
+        QVERIFY2(rttNear(e.result.toInt(), 0), qPrintable(e.result.toString()));
     } else {
         QCOMPARE(e.result, QVariant(result));
     }
