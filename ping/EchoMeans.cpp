@@ -5,7 +5,6 @@
 #include "icmp/IpStatus.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -19,19 +18,13 @@ namespace pingocx {
 
 namespace {
 
-std::atomic<uint16_t> g_sequence{0};
-
-uint16_t nextSequence() { return uint16_t(g_sequence.fetch_add(1) + 1); }
-
 EchoAttempt bySocket(icmp::SocketKind kind, uint32_t destination, uint32_t timeoutMs, int fd)
 {
     EchoAttempt attempt;
     attempt.haveMeans = true;
     attempt.meansUsed =
         meansName(kind == icmp::SocketKind::Datagram ? Means::Datagram : Means::Raw);
-    attempt.outcome = icmp::sendEcho(fd, kind, destination, timeoutMs, uint16_t(getpid() & 0xFFFF),
-                                     nextSequence());
-    close(fd);
+    attempt.outcome = icmp::echoOnce(fd, kind, destination, timeoutMs, uint16_t(getpid() & 0xFFFF));
     return attempt;
 }
 

@@ -35,13 +35,6 @@ std::string dotted(uint32_t destination)
     return text;
 }
 
-timespec until(EchoClock::time_point when, EchoClock::time_point now)
-{
-    const auto ns =
-        when <= now ? 0 : std::chrono::duration_cast<std::chrono::nanoseconds>(when - now).count();
-    return timespec{time_t(ns / 1000000000), long(ns % 1000000000)};
-}
-
 } // namespace
 
 // --- HelperProcess ---------------------------------------------------------------------
@@ -92,7 +85,7 @@ std::unique_ptr<HelperProcess> HelperProcess::start(const std::string &path, int
         const auto now = EchoClock::now();
         if (now >= deadline)
             break;
-        const timespec wait = until(deadline, now);
+        const timespec wait = icmp::until(deadline, now);
         pollfd fds[2] = {{helper->m_out, POLLIN, 0}, {wakeFd, POLLIN, 0}};
         const int ready = ppoll(fds, wakeFd >= 0 ? 2 : 1, &wait, nullptr);
         if (ready < 0 && errno == EINTR)
@@ -365,7 +358,7 @@ void EchoRun::work()
         const int answerFd = m_session ? m_session->fd() : m_helper ? m_helper->answerFd() : -1;
         pollfd fds[2] = {{m_wake, POLLIN, 0}, {answerFd, POLLIN, 0}};
         now = EchoClock::now();
-        const timespec wait = until(wakeAt, now);
+        const timespec wait = icmp::until(wakeAt, now);
         const int ready =
             ppoll(fds, 2, wakeAt == EchoClock::time_point::max() ? nullptr : &wait, nullptr);
         if (ready < 0 && errno != EINTR)

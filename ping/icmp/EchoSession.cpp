@@ -7,6 +7,7 @@
 #include <cstring>
 #include <netinet/in.h>
 #include <netinet/ip.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -201,6 +202,31 @@ void EchoSession::expire(EchoClock::time_point now, std::vector<SettledEcho> &se
             ++it;
         }
     }
+}
+
+EchoOutcome echoOnce(int fd, SocketKind kind, uint32_t destination, uint32_t timeoutMs,
+                     uint16_t identifier)
+{
+    EchoSession session(fd, kind, identifier);
+    std::vector<SettledEcho> settled;
+    session.send(0, destination, timeoutMs, settled);
+    while (settled.empty()) {
+        const timespec wait = until(session.nextDeadline(), EchoClock::now());
+        pollfd pfd{session.fd(), POLLIN, 0};
+        if (ppoll(&pfd, 1, &wait, nullptr) < 0 && errno != EINTR)
+            return failedWith(IP_GENERAL_FAILURE);
+        session.receive(settled);
+        if (settled.empty())
+            session.expire(EchoClock::now(), settled);
+    }
+    return settled.front().outcome;
+}
+
+timespec until(EchoClock::time_point when, EchoClock::time_point now)
+{
+    const auto ns =
+        when <= now ? 0 : std::chrono::duration_cast<std::chrono::nanoseconds>(when - now).count();
+    return timespec{time_t(ns / 1000000000), long(ns % 1000000000)};
 }
 
 } // namespace pingocx::icmp

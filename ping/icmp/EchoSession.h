@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <time.h>
 #include <unordered_map>
 #include <vector>
 
@@ -73,5 +74,15 @@ private:
 // an echo reply, or that of the echo request quoted by an error report. False when the
 // packet is too short to say.
 bool rawPacketSequence(const unsigned char *buf, std::size_t len, uint16_t *seqNet);
+
+// Sends one echo request to destination (IPv4, network byte order) on a session of its own
+// over fd, which it takes and closes, and waits at most timeoutMs in total for the matching
+// reply or error report, whatever else arrives. It looks at the socket at least once, even
+// with a time-out of 0 (a loopback reply may already be there).
+EchoOutcome echoOnce(int fd, SocketKind kind, uint32_t destination, uint32_t timeoutMs,
+                     uint16_t identifier);
+
+// The wait from now until when, for ppoll: zero once when has passed.
+timespec until(EchoClock::time_point when, EchoClock::time_point now);
 
 } // namespace pingocx::icmp

@@ -1,7 +1,8 @@
 #pragma once
 
-// One ICMP echo request over an ICMP socket, without Qt: used by the Ping library in its
-// own process and by its privileged helper program.
+// The pieces of an ICMP echo request over an ICMP socket, without Qt: the socket, the
+// packet, and what each thing that arrives says about a request. Used by the Ping library
+// in its own process and by its privileged helper program (see EchoSession.h).
 
 #include <cstddef>
 #include <cstdint>
@@ -44,13 +45,7 @@ void prepareIcmpSocket(int fd, SocketKind kind);
 // and checksum into packet (kEchoPacketSize bytes).
 void buildEchoRequest(unsigned char *packet, uint16_t idNet, uint16_t seqNet);
 
-// Sends one echo request to destination (IPv4, network byte order) over fd and waits at
-// most timeoutMs in total for the matching reply or error report, whatever else arrives.
-// identifier is used on raw sockets only (a ping socket's identifier is its port).
-EchoOutcome sendEcho(int fd, SocketKind kind, uint32_t destination, uint32_t timeoutMs,
-                     uint16_t identifier, uint16_t sequence);
-
-// What sendEcho makes of each thing that arrives while it waits, kept apart from the socket
+// What an echo session makes of each thing that arrives while it waits, kept apart from the socket
 // calls so that it can be checked on its own. Addresses, identifier and sequence are in
 // network byte order, as on the wire.
 

@@ -139,13 +139,6 @@ std::string answerLine(const SettledEcho &s)
     return line;
 }
 
-timespec until(EchoClock::time_point when, EchoClock::time_point now)
-{
-    const auto ns =
-        when <= now ? 0 : std::chrono::duration_cast<std::chrono::nanoseconds>(when - now).count();
-    return timespec{time_t(ns / 1000000000), long(ns % 1000000000)};
-}
-
 } // namespace
 
 int main(int argc, char **)
