@@ -1,7 +1,6 @@
 #include "browser/frmTarvex.h"
 
 #include "core/net/HttpTransfer.h"
-#include "core/browser/ServerListFetch.h"
 #include "core/browser/ServerListParser.h"
 #include "core/browser/Settings.h"
 #include "ui/FlexGrid.h"
@@ -41,6 +40,7 @@ frmTarvex::frmTarvex(QWidget *parent, PingControl ping)
     buildMenus();
     // A fixed border: the window keeps the size of its menu bar and client area.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    setUpRefresh();
     wireHandlers();
     if (ping == PingControl::Load)
         createPingControl(hosting::defaultSearch());
@@ -196,7 +196,8 @@ void frmTarvex::cmdRefresh_Click()
         cancelStatusRefresh();
         return;
     }
-    // A ping under way ends here: the grid it pinged is about to go.
+    // A refresh or a ping under way ends here: the grid it fills is about to go.
+    m_refresh->cancel();
     cancelPings();
     Grid1->TruncateRows(2);
     for (int c = 0; c <= 4; ++c)
@@ -208,56 +209,6 @@ void frmTarvex::setStatus(const QString &text)
 {
     Label1->setText(text);
     emit statusShown(text);
-}
-
-void frmTarvex::ParseList()
-{
-    cancelStatusRefresh();
-    const QList<sources::SourceEntry> entries = sources::loadSources();
-    if (!sources::pageOnly(entries)) {
-        refreshFromSources(entries);
-        return;
-    }
-    QString pageHost;
-    for (const sources::SourceEntry &e : entries) {
-        if (e.enabled)
-            pageHost = e.address.trimmed();
-    }
-
-    setStatus(QStringLiteral("Getting Server List..."));
-    for (QPushButton *b : {cmdRefresh, cmdPing, Command1, cmdMoreInfo, cmdPingSelect})
-        b->setEnabled(false);
-
-    const ServerList::FetchedList list = ServerList::fetchServerList(*Inet1, pageHost);
-    if (Program::endRequested())
-        return;
-    setStatus(QStringLiteral("Parsing Data, Please Wait..."));
-
-    if (!list.ok) {
-        ui::messageBox(this, ServerList::failureMessage(list.error));
-        if (Program::endRequested())
-            return;
-        for (QPushButton *b : {cmdRefresh, cmdPing, Command1})
-            b->setEnabled(true);
-        return;
-    }
-
-    ServerList::fillGrid(list, *Grid1);
-
-    for (QPushButton *b : {cmdRefresh, cmdPing, cmdMoreInfo, Command1, cmdPingSelect})
-        b->setEnabled(true);
-    setStatus(RefreshedText);
-    if (list.cut) {
-        ui::messageBox(this,
-                       tr("The server list page held more than %1 rows and was cut: "
-                          "only the first %1 are listed.")
-                           .arg(ServerList::MaxRows),
-                       ui::MsgIcon::Warning);
-        if (Program::endRequested())
-            return;
-    }
-    if (mnuPingStartup->isChecked())
-        Ping();
 }
 
 void frmTarvex::storeOption(QAction *entry, const QString &key)
@@ -282,8 +233,9 @@ void frmTarvex::mnuExit_Click() { close(); }
 void frmTarvex::closeEvent(QCloseEvent *event)
 {
     event->accept();
-    // The program's end ends the status refresh with it: nothing more is sent.
-    cancelStatusRefresh();
+    // The program's end ends the refresh with it: nothing more is sent or shown.
+    m_closing = true;
+    m_refresh->cancel();
     cancelPings();
     Program::end(0);
 }

@@ -6,7 +6,10 @@
 #include <map>
 
 #include "core/browser/ServerPing.h"
+#include "core/pipeline/RefreshPipeline.h"
 #include "core/sources/SourceSettings.h"
+
+#include <QHash>
 
 class QAction;
 class QLabel;
@@ -64,7 +67,10 @@ public:
     // Ends a running status refresh (Esc, or "Refresh List" pressed again).
     void cancelStatusRefresh();
     bool statusRefreshRunning() const;
-    status::StatusEngine *statusEngine() const { return m_status; }
+    // A refresh is under way, at any of its steps (list, status, ping).
+    bool refreshRunning() const;
+    RefreshPipeline *refreshPipeline() const { return m_refresh; }
+    status::StatusEngine *statusEngine() const;
     static const QString NoAnswerMark;
     static const QString DownMark;
 
@@ -131,6 +137,10 @@ public:
 signals:
     // Every text written into the status line, in order.
     void statusShown(const QString &text);
+    // A refresh has ended, whichever way.
+    void refreshFinished();
+    // A submission has had its answer, or failed.
+    void submissionFinished();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -164,12 +174,12 @@ private:
     void pingFinished(qint32 run);
 
     // --- list sources and the status refresh ---
-    void refreshFromSources(const QList<sources::SourceEntry> &entries);
-    void startStatusRefresh(const QList<sources::ListedServer> &rows);
-    int rowOfStatus(int index) const;
-    void statusAnswered(int index, const status::ServerStatus &answer);
-    void statusFailed(int index, bool down);
-    void statusFinished(bool cancelled);
+    void setUpRefresh();
+    void refreshListed(const RefreshPipeline::Listing &listing);
+    void refreshFailed(const QList<RefreshPipeline::Failure> &failures);
+    int rowOfStatus(const sources::ServerAddress &server) const;
+    void statusAnswered(const sources::ServerAddress &server, const status::ServerStatus &answer);
+    void statusFailed(const sources::ServerAddress &server, bool down);
     struct StatusRow
     {
         int row;
@@ -177,8 +187,11 @@ private:
         QString players; // the page's text, kept for a server that never answers
         bool fromPage;
     };
-    status::StatusEngine *m_status = nullptr;
-    QList<StatusRow> m_statusRows;
+    RefreshPipeline *m_refresh = nullptr;
+    QHash<quint64, StatusRow> m_statusRows; // by the server's address key
+    bool m_pageOnlyRefresh = false;
+    bool m_askedServers = false; // the running refresh has asked the servers
+    bool m_closing = false; // the window is closing: nothing more is shown
     QString m_refreshedText; // the status text once the refresh is over
     qint64 m_lastProgressMs = 0;
 

@@ -6,11 +6,11 @@
 #include "core/browser/ServerListParser.h"
 #include "browser/frmSources.h"
 #include "core/sources/Merge.h"
-#include "core/sources/SourceFetch.h"
+#include "core/pipeline/RefreshPipeline.h"
+#include "core/browser/ServerListFetch.h"
 #include "core/status/StatusEngine.h"
 #include "ui/FlexGrid.h"
 #include "ui/Dialogs.h"
-#include "core/Program.h"
 
 #include <QDateTime>
 #include <QLabel>
@@ -26,53 +26,105 @@ namespace {
 constexpr qint64 ProgressEveryMs = 100;
 }
 
-bool frmTarvex::statusRefreshRunning() const { return m_status && m_status->isRunning(); }
+bool frmTarvex::statusRefreshRunning() const
+{
+    return m_refresh->step() == RefreshPipeline::Step::Status;
+}
+
+bool frmTarvex::refreshRunning() const { return m_refresh->isRunning(); }
+
+status::StatusEngine *frmTarvex::statusEngine() const { return &m_refresh->statusEngine(); }
 
 void frmTarvex::cancelStatusRefresh()
 {
     if (statusRefreshRunning())
-        m_status->cancel();
+        m_refresh->cancel();
 }
 
-void frmTarvex::refreshFromSources(const QList<sources::SourceEntry> &entries)
+void frmTarvex::setUpRefresh()
 {
+    m_refresh = new RefreshPipeline(this);
+    m_refresh->setPingStep(
+        [this] {
+            Ping();
+            return m_listPing != 0;
+        },
+        [this] { cancelPings(); });
+    connect(m_refresh, &RefreshPipeline::fetching, this,
+            [this](const QList<sources::SourceEntry> &pending) {
+                if (m_pageOnlyRefresh || pending.isEmpty())
+                    return;
+                setStatus(QStringLiteral("Getting Server List... (%1)")
+                              .arg(sources::kindName(pending.first().kind)));
+            });
+    connect(m_refresh, &RefreshPipeline::listed, this, &frmTarvex::refreshListed);
+    connect(m_refresh, &RefreshPipeline::nothingListed, this, &frmTarvex::refreshFailed);
+    connect(m_refresh, &RefreshPipeline::answered, this,
+            [this](const sources::ServerAddress &server, const status::ServerStatus &s, int) {
+                statusAnswered(server, s);
+            });
+    connect(m_refresh, &RefreshPipeline::unanswered, this, &frmTarvex::statusFailed);
+    connect(m_refresh, &RefreshPipeline::asking, this, [this](int done, int total) {
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        if (done < total && now - m_lastProgressMs < ProgressEveryMs)
+            return;
+        m_lastProgressMs = now;
+        setStatus(QStringLiteral("Asking servers: %1 of %2 done (Esc stops)").arg(done).arg(total));
+    });
+    // Once the servers are asked, the status line says how the refresh went, before
+    // the ping step writes its own texts.
+    connect(m_refresh, &RefreshPipeline::pinging, this, [this] {
+        if (m_askedServers)
+            setStatus(m_refreshedText);
+        m_askedServers = false;
+    });
+    connect(m_refresh, &RefreshPipeline::finished, this, [this](RefreshPipeline::End end) {
+        if (end == RefreshPipeline::End::Cancelled && m_askedServers && !m_closing)
+            setStatus(QStringLiteral("Server status refresh stopped."));
+        else if (end == RefreshPipeline::End::Done && m_askedServers)
+            setStatus(m_refreshedText);
+        m_askedServers = false;
+        emit refreshFinished();
+    });
+    connect(&m_refresh->statusEngine(), &status::StatusEngine::progress, this,
+            [this] { m_askedServers = true; });
+}
+
+void frmTarvex::ParseList()
+{
+    const QList<sources::SourceEntry> entries = sources::loadSources();
+    m_pageOnlyRefresh = sources::pageOnly(entries);
+    m_askedServers = false;
+    m_lastProgressMs = 0;
     setStatus(QStringLiteral("Getting Server List..."));
     for (QPushButton *b : {cmdRefresh, cmdPing, Command1, cmdMoreInfo, cmdPingSelect})
         b->setEnabled(false);
+    m_refresh->setHttpTimeoutMs(Inet1->timeoutMs());
+    m_refresh->start(entries, mnuPingStartup->isChecked());
+}
 
-    QList<QList<sources::ListedServer>> lists;
-    QStringList failed, errors;
-    bool anyOk = false;
-    for (const sources::SourceEntry &entry : entries) {
-        if (!entry.enabled)
-            continue;
-        setStatus(QStringLiteral("Getting Server List... (%1)").arg(sources::kindName(entry.kind)));
-        const sources::FetchResult r = sources::fetchSource(entry, *Inet1);
-        if (Program::endRequested())
-            return;
-        if (!r.ok) {
-            failed << sources::kindName(entry.kind);
-            errors << QStringLiteral("%1: %2").arg(sources::describe(entry), r.error);
-            continue;
-        }
-        anyOk = true;
-        lists.append(r.rows);
-    }
+void frmTarvex::refreshFailed(const QList<RefreshPipeline::Failure> &failures)
+{
     setStatus(QStringLiteral("Parsing Data, Please Wait..."));
-
-    if (!anyOk) {
-        const QString why = errors.isEmpty()
-            ? QStringLiteral("No server list source is switched on.")
-            : errors.join(QStringLiteral("; "));
-        ui::messageBox(this, ServerList::failureMessage(why));
-        if (Program::endRequested())
-            return;
-        for (QPushButton *b : {cmdRefresh, cmdPing, Command1})
-            b->setEnabled(true);
+    QStringList errors;
+    for (const RefreshPipeline::Failure &f : failures)
+        errors << (m_pageOnlyRefresh
+                       ? f.error
+                       : QStringLiteral("%1: %2").arg(sources::describe(f.entry), f.error));
+    const QString why = failures.isEmpty() ? QStringLiteral("No server list source is switched on.")
+                                           : errors.join(QStringLiteral("; "));
+    ui::messageBox(this, ServerList::failureMessage(why));
+    if (m_closing)
         return;
-    }
+    for (QPushButton *b : {cmdRefresh, cmdPing, Command1})
+        b->setEnabled(true);
+}
 
-    const QList<sources::ListedServer> rows = sources::mergeSources(lists);
+void frmTarvex::refreshListed(const RefreshPipeline::Listing &listing)
+{
+    setStatus(QStringLiteral("Parsing Data, Please Wait..."));
+    const QList<sources::ListedServer> &rows = listing.rows;
+    m_statusRows.clear();
     {
         GridBatch batch(*Grid1);
         for (int i = 0; i < rows.size(); ++i) {
@@ -83,83 +135,62 @@ void frmTarvex::refreshFromSources(const QList<sources::SourceEntry> &entries)
             Grid1->setTextMatrix(i + 1, ColAddress, s.address);
             Grid1->setTextMatrix(i + 1, ColPlayers, s.players);
             Grid1->setTextMatrix(i + 1, ColMap, s.map);
+            if (s.target && !listing.pageOnly)
+                m_statusRows.insert(s.target->key(), {i + 1, s.address, s.players, s.fromPage});
         }
     }
 
     for (QPushButton *b : {cmdRefresh, cmdPing, cmdMoreInfo, Command1, cmdPingSelect})
         b->setEnabled(true);
+    if (listing.pageOnly) {
+        setStatus(RefreshedText);
+        if (listing.capped) {
+            ui::messageBox(this,
+                           tr("The server list page held more than %1 rows and was cut: "
+                              "only the first %1 are listed.")
+                               .arg(ServerList::MaxRows),
+                           ui::MsgIcon::Warning);
+        }
+        return;
+    }
     // A source that failed is named; the list from the others stands.
+    QStringList failed, errors;
+    for (const RefreshPipeline::Failure &f : listing.failures) {
+        failed << sources::kindName(f.entry.kind);
+        errors << QStringLiteral("%1: %2").arg(sources::describe(f.entry), f.error);
+    }
     m_refreshedText = failed.isEmpty() ? RefreshedText
                                        : QStringLiteral("Server list refreshed; not reached: %1.")
                                              .arg(failed.join(QStringLiteral(", ")));
     if (!errors.isEmpty())
         Label1->setToolTip(errors.join(QLatin1Char('\n')));
     setStatus(m_refreshedText);
-    startStatusRefresh(rows);
 }
 
-void frmTarvex::startStatusRefresh(const QList<sources::ListedServer> &rows)
+int frmTarvex::rowOfStatus(const sources::ServerAddress &server) const
 {
-    m_statusRows.clear();
-    QList<sources::ServerAddress> targets;
-    for (int i = 0; i < rows.size(); ++i) {
-        if (!rows[i].target)
-            continue;
-        targets.append(*rows[i].target);
-        m_statusRows.append({i + 1, rows[i].address, rows[i].players, rows[i].fromPage});
-    }
-    if (targets.isEmpty()) {
-        statusFinished(false);
-        return;
-    }
-    if (!m_status) {
-        m_status = new status::StatusEngine(this);
-        connect(
-            m_status, &status::StatusEngine::answered, this,
-            [this](int index, const status::ServerStatus &s, int) { statusAnswered(index, s); });
-        connect(m_status, &status::StatusEngine::failed, this,
-                [this](int index, status::StatusEngine::Outcome o) {
-                    statusFailed(index, o == status::StatusEngine::Outcome::Down);
-                });
-        connect(m_status, &status::StatusEngine::progress, this, [this](int done, int total) {
-            const qint64 now = QDateTime::currentMSecsSinceEpoch();
-            if (done < total && now - m_lastProgressMs < ProgressEveryMs)
-                return;
-            m_lastProgressMs = now;
-            setStatus(
-                QStringLiteral("Asking servers: %1 of %2 done (Esc stops)").arg(done).arg(total));
-        });
-        connect(m_status, &status::StatusEngine::finished, this, &frmTarvex::statusFinished);
-    }
-    m_lastProgressMs = 0;
-    QString error;
-    if (!m_status->start(targets, &error)) {
-        setStatus(QStringLiteral("Servers not asked: %1").arg(error));
-        return;
-    }
-}
-
-int frmTarvex::rowOfStatus(int index) const
-{
-    const StatusRow &s = m_statusRows[index];
-    if (Grid1->TextMatrix(s.row, ColAddress) == s.address)
-        return s.row;
+    const auto it = m_statusRows.constFind(server.key());
+    if (it == m_statusRows.constEnd())
+        return -1;
+    if (Grid1->TextMatrix(it->row, ColAddress) == it->address)
+        return it->row;
     // The user sorted the grid meanwhile: find the row by its address.
     for (int r = 1; r < Grid1->Rows(); ++r) {
-        if (Grid1->TextMatrix(r, ColAddress) == s.address)
+        if (Grid1->TextMatrix(r, ColAddress) == it->address)
             return r;
     }
     return -1;
 }
 
-void frmTarvex::statusAnswered(int index, const status::ServerStatus &answer)
+void frmTarvex::statusAnswered(const sources::ServerAddress &server,
+                               const status::ServerStatus &answer)
 {
-    const int row = rowOfStatus(index);
+    const int row = rowOfStatus(server);
     if (row < 0)
         return;
     // A page row keeps the page's name; its players and map become the live ones.
     const QString name = answer.value("hostname");
-    if (!m_statusRows[index].fromPage && !name.isEmpty())
+    if (!m_statusRows[server.key()].fromPage && !name.isEmpty())
         Grid1->setTextMatrix(row, ColName, name);
     const QString players = answer.playersText();
     if (!players.isEmpty())
@@ -169,32 +200,15 @@ void frmTarvex::statusAnswered(int index, const status::ServerStatus &answer)
         Grid1->setTextMatrix(row, ColMap, map);
 }
 
-void frmTarvex::statusFailed(int index, bool down)
+void frmTarvex::statusFailed(const sources::ServerAddress &server, bool down)
 {
-    const int row = rowOfStatus(index);
+    const int row = rowOfStatus(server);
     if (row < 0)
         return;
     // The row stays; its players cell says that the server did not answer.
-    const QString base = m_statusRows[index].players;
+    const QString base = m_statusRows[server.key()].players;
     const QString mark = down ? DownMark : NoAnswerMark;
     Grid1->setTextMatrix(row, ColPlayers, base.isEmpty() ? mark : base + QLatin1Char(' ') + mark);
-}
-
-void frmTarvex::statusFinished(bool cancelled)
-{
-    if (Program::endRequested())
-        return;
-    if (cancelled) {
-        setStatus(QStringLiteral("Server status refresh stopped."));
-        return;
-    }
-    setStatus(m_refreshedText);
-    // The ping runs after this signal has returned, never inside the engine's report.
-    if (mnuPingStartup->isChecked())
-        QTimer::singleShot(0, this, [this] {
-            if (!Program::endRequested())
-                Ping();
-        });
 }
 
 void frmTarvex::mnuSources_Click()

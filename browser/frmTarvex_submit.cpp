@@ -8,6 +8,8 @@
 #include "ui/Dialogs.h"
 #include "core/Program.h"
 
+#include <QUrl>
+
 namespace tarvex {
 
 void frmTarvex::Command1_Click()
@@ -26,14 +28,15 @@ void frmTarvex::Command1_Click()
         return;
     }
 
-    Inet1->URL = ServerSubmit::addServerUrl(addressText);
-    const HttpTransfer::Result sent = Inet1->OpenURL();
-    if (Program::endRequested())
-        return;
     // The page's answer is not read: any HTTP answer means the request arrived. Only a
     // request that never got one is reported; otherwise the status line stays as it is.
-    if (!sent.ok && sent.httpStatus == 0)
-        setStatus(tr("Server not submitted: %1").arg(sent.error));
+    disconnect(Inet1, &HttpTransfer::finished, this, nullptr);
+    connect(Inet1, &HttpTransfer::finished, this, [this](const HttpTransfer::Result &sent) {
+        if (!sent.ok && sent.httpStatus == 0 && !m_closing)
+            setStatus(tr("Server not submitted: %1").arg(sent.error));
+        emit submissionFinished();
+    });
+    Inet1->get(ServerSubmit::addServerUrl(addressText));
 }
 
 void frmTarvex::showAboutSplash() { frmAbout::showSplash(m_about, this); }

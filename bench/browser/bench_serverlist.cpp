@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTest>
 #include <QFile>
 #include <algorithm>
 #include <cstdio>
@@ -61,6 +62,8 @@ int main(int argc, char *argv[])
                           + service.baseUrl().toUtf8() + "\n");
         frmTarvex window;
         window.Form_Load();
+        if (!QTest::qWaitFor([&window] { return !window.refreshRunning(); }, 60000))
+            return 1;
         startupMs = double(startup.nsecsElapsed()) / 1e6;
         std::printf("start-up to a shown main window with %d demo servers: %.1f ms\n",
                     window.Grid1->Rows() - 1, startupMs);

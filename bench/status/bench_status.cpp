@@ -69,7 +69,7 @@ Run refresh(Window &w)
     w.cmdRefresh_Click();
     QElapsedTimer guard;
     guard.start();
-    while (w.statusRefreshRunning() && guard.elapsed() < 60000)
+    while (w.refreshRunning() && guard.elapsed() < 60000)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     Run r{double(clock.nsecsElapsed()) / 1e6, double(longestGapNs) / 1e6, 0};
     for (int row = 1; row < w.Grid1->Rows(); ++row)

@@ -9,27 +9,28 @@
 
 namespace tarvex::ServerList {
 
-FetchedList fetchServerList(HttpTransfer &transfer, const QString &pageHost)
+QUrl pageUrl(const QString &pageHost, QString *error)
 {
-    FetchedList list;
     const QString unusable = pageHost.isEmpty()
         ? Settings::endpointProblem(Settings::KeyServerListHost)
         : Settings::webHostProblem(QStringLiteral("list source"), pageHost);
     if (!unusable.isEmpty()) {
-        list.error = unusable;
-        return list;
+        if (error)
+            *error = unusable;
+        return QUrl();
     }
-    if (pageHost.isEmpty()) {
-        transfer.URL = Settings::endpointUrl(Settings::KeyServerListHost, ListPath);
-    } else {
-        QUrl url(pageHost, QUrl::StrictMode);
-        url.setPath(ListPath);
-        url.setQuery(QString());
-        url.setFragment(QString());
-        transfer.URL = url;
-    }
-    transfer.setMaxBytes(HttpTransfer::DefaultMaxBytes);
-    HttpTransfer::Result fetched = transfer.OpenURL();
+    if (pageHost.isEmpty())
+        return Settings::endpointUrl(Settings::KeyServerListHost, ListPath);
+    QUrl url(pageHost, QUrl::StrictMode);
+    url.setPath(ListPath);
+    url.setQuery(QString());
+    url.setFragment(QString());
+    return url;
+}
+
+FetchedList readPage(HttpTransfer::Result fetched)
+{
+    FetchedList list;
     const QString page = fetched.ok ? HttpTransfer::decodeBody(fetched.body) : QString();
     fetched.body.clear();
     if (page.size() < MinimumPageLength) {

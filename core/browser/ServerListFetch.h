@@ -1,11 +1,13 @@
 #pragma once
 
+#include "core/net/HttpTransfer.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 namespace tarvex {
-class HttpTransfer;
 class IGrid;
 
 namespace ServerList {
@@ -19,11 +21,13 @@ struct FetchedList
     bool cut = false; // the page held more than MaxRows rows; the rest was dropped
 };
 
-// Fetches the list page with transfer from pageHost (scheme, host, optional port), or
-// from the configured list host when pageHost is empty; decodes it, checks its length
-// and parses it. A host that cannot be used is reported as the failure and nothing is
-// fetched.
-FetchedList fetchServerList(HttpTransfer &transfer, const QString &pageHost = QString());
+// The list page's address on pageHost (scheme, host, optional port), or on the
+// configured list host when pageHost is empty. Empty, with the reason in *error, when
+// the host cannot be used; nothing may then be fetched.
+QUrl pageUrl(const QString &pageHost, QString *error);
+
+// Reads a finished fetch of the page: decodes it, checks its length and parses it.
+FetchedList readPage(HttpTransfer::Result fetched);
 
 // Writes the rows of a successful fetch into grid as parsing the page into it would:
 // rows 1, 2, ... get the four cells, each new row comes as the placeholder row, and

@@ -2,15 +2,19 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 
 class QNetworkAccessManager;
+class QNetworkReply;
 
 namespace tarvex {
 
-// Synchronous HTTP GET for the window's handlers: the request runs on a local event
-// loop, so the windows keep repainting and other handlers may run while it waits.
+// One bounded HTTP GET at a time, reported by a signal: get() returns at once and
+// finished() comes later from the event loop, exactly once per get() that is not
+// aborted.
 class HttpTransfer final : public QObject
 {
     Q_OBJECT
@@ -31,15 +35,21 @@ public:
     };
 
     explicit HttpTransfer(QObject *parent = nullptr);
+    ~HttpTransfer() override;
 
-    QUrl URL;
-
-    // Fetches URL (http or https only). Fails on a transfer error, an HTTP error status,
-    // a body over maxBytes, a head over MaxHeadBytes, a body in a content encoding
-    // (only the identity encoding is asked for, so that the byte count is the memory
-    // count), a redirect that leaves the scheme, host or port of URL, or when the whole
-    // exchange, redirects included, has not ended within timeoutMs, or the program ends.
-    Result OpenURL();
+    // Fetches url (http or https only); a transfer under way is aborted first. Fails on
+    // a transfer error, an HTTP error status, a body over maxBytes, a head over
+    // MaxHeadBytes, a body in a content encoding (only the identity encoding is asked
+    // for, so that the byte count is the memory count), a redirect that leaves the
+    // scheme, host or port of url, or when the whole exchange, redirects included, has
+    // not ended within timeoutMs. A refusal before any request is reported the same
+    // way, from the event loop.
+    void get(const QUrl &url);
+    // Ends the transfer under way; it reports nothing more.
+    void abort();
+    bool isRunning() const { return m_running; }
+    // The address of the latest get().
+    QUrl url() const { return m_url; }
 
     // The deadline for the whole exchange; tests shorten it.
     void setTimeoutMs(int ms) { m_timeoutMs = ms; }
@@ -50,8 +60,25 @@ public:
     // in one of them; otherwise UTF-8, or Latin-1 when it is not valid UTF-8.
     static QString decodeBody(const QByteArray &body);
 
+signals:
+    void finished(const tarvex::HttpTransfer::Result &result);
+
 private:
+    QString tooLargeText() const;
+    void refuse(const QString &why);
+    void take();
+    void headArrived();
+    void replyFinished();
+    void report(Result result);
+
     QNetworkAccessManager *m_manager;
+    QPointer<QNetworkReply> m_reply;
+    QTimer m_deadline;
+    QUrl m_url;
+    QByteArray m_body;
+    QString m_refusal;
+    bool m_running = false;
+    int m_redirects = 0; // followed or refused in the running exchange
     int m_timeoutMs = DefaultTimeoutMs;
     qint64 m_maxBytes = DefaultMaxBytes;
 };

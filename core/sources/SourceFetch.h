@@ -1,14 +1,18 @@
 #pragma once
 
 #include "core/sources/Merge.h"
+#include "core/net/HttpTransfer.h"
 #include "core/sources/SourceSettings.h"
 
+#include <QHostAddress>
 #include <QList>
+#include <QObject>
+#include <QSet>
 #include <QString>
+#include <QTimer>
+#include <optional>
 
-namespace tarvex {
-class HttpTransfer;
-}
+class QUdpSocket;
 
 namespace tarvex::sources {
 
@@ -30,11 +34,59 @@ struct UdpTimings
     int lookupWaitMs = 10000;
 };
 
-// Fetches one source. HTTP goes through http (its time-out and body bound apply); the
-// UDP sources wait on nested event loops, so the windows stay live. Every wait ends
-// early when the program ends.
-FetchResult fetchSource(const SourceEntry &entry, HttpTransfer &http,
-                        const UdpTimings &timings = {});
+// Fetches one source without waiting: start() returns at once and finished() reports
+// the result later, from the event loop, exactly once per start() that is not
+// cancelled. HTTP sources go through a bounded HttpTransfer (its time-out and body
+// bound apply); the UDP sources gather answers for their timings.
+class SourceFetch final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SourceFetch(QObject *parent = nullptr);
+    ~SourceFetch() override;
+
+    // Starts fetching entry; a fetch under way is cancelled first.
+    void start(const SourceEntry &entry, const UdpTimings &timings = {});
+    // Ends the fetch under way; nothing more is reported for it.
+    void cancel();
+    bool isRunning() const { return m_running; }
+    const SourceEntry &entry() const { return m_entry; }
+    HttpTransfer &http() { return *m_http; }
+
+signals:
+    void finished(const tarvex::sources::FetchResult &result);
+
+private:
+    void startMaster();
+    void sendMasterQuery();
+    void readMaster();
+    void startLan();
+    void readLan();
+    void httpFinished(const tarvex::HttpTransfer::Result &fetched);
+    void lookedUp(const QHostAddress &address);
+    void finish(FetchResult result);
+    void finishLater(FetchResult result);
+    void closeSocket();
+
+    SourceEntry m_entry;
+    UdpTimings m_timings;
+    HttpTransfer *m_http;
+    QUdpSocket *m_socket = nullptr;
+    QTimer m_timer;
+    int m_lookupId = -1;
+    bool m_running = false;
+    int m_generation = 0;
+    // The master's address and port once looked up, and its tries so far.
+    QHostAddress m_master;
+    quint16 m_masterPort = 0;
+    QString m_masterHost;
+    int m_masterTries = 0;
+    // The LAN's answers so far.
+    QList<ServerAddress> m_found;
+    QSet<quint64> m_seen;
+    int m_refused = 0;
+};
 
 // The status and LAN queries go to these ports of the broadcast address.
 constexpr quint16 LanFirstPort = 27910;

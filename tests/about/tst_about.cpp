@@ -2,6 +2,7 @@
 // the system information tool.
 #include "TestRegistry.h"
 #include "support/PromptRecorder.h"
+#include "support/RecordingWindow.h"
 #include "support/TestSupport.h"
 
 #include "core/about/SystemInfo.h"
@@ -299,6 +300,7 @@ void TestAbout::splashAtStartup()
     QList<frmAbout *> duringFetch;
     QTimer::singleShot(100, &window, [&] { duringFetch = aboutBoxes(); });
     window.Form_Load();
+    QVERIFY(tarvex::test::settle(window));
 
     QCOMPARE(service.listRequests(), 1);
     QCOMPARE(duringFetch.size(), 1);

@@ -123,7 +123,9 @@ void TestSubmission::submit()
     m_prompts->answerNext(cancel ? tarvex::ui::Answer() : tarvex::ui::Answer(typed));
     const QStringList gridBefore = gridTexts(*m_window);
 
+    QSignalSpy answered(m_window.get(), &tarvex::frmTarvex::submissionFinished);
     m_window->Command1->click();
+    QVERIFY(answered.wait(10000));
 
     QCOMPARE(service.submissions(), QStringList{expectedTarget});
     QCOMPARE(m_prompts->prompts().size(), 1); // the input box, and no message after it
@@ -166,7 +168,9 @@ void TestSubmission::unreachable()
     pointAt(*m_settings, host);
     m_prompts->answerNext(QStringLiteral("192.168.0.10"));
 
+    QSignalSpy answered(m_window.get(), &tarvex::frmTarvex::submissionFinished);
     m_window->Command1->click();
+    QVERIFY(answered.wait(10000));
 
     const QString status = m_window->Label1->text();
     QVERIFY2(status.startsWith(QStringLiteral("Server not submitted: ")), qPrintable(status));

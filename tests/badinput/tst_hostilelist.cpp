@@ -1,6 +1,7 @@
 // A hostile list host on loopback: every answer it can give ends within the fetch's
 // deadline, with a message that names the cause, and without the memory growing past
 // a bound whatever the page claims or holds.
+#include "support/Waits.h"
 #include "core/browser/ServerListFetch.h"
 #include "core/browser/ServerListParser.h"
 #include "core/net/HttpTransfer.h"
@@ -152,6 +153,9 @@ private slots:
                                                    << "only a redirect on the same host and port";
         QTest::newRow("redirect on the host, then silence") << "redirect-stall"
                                                             << "did not answer within 1 seconds";
+        // A loop on the same host is followed until the bound, and then says so.
+        QTest::newRow("redirect loop to the same page") << "redirect-loop"
+                                                        << "a redirect loop";
         QTest::newRow("silent host") << "silent"
                                      << "did not answer within 1 seconds";
         QTest::newRow("50 header fields of 2000 bytes") << "fields"
@@ -174,7 +178,7 @@ private slots:
         silentPort.silent = true;
         HttpTransfer transfer;
         transfer.setTimeoutMs(1000);
-        transfer.URL = QUrl(service.url());
+        QUrl url(service.url());
         if (kind == QLatin1String("gzip")) {
             const QByteArray bomb = gzipOfZeros(qint64(256) * 1024 * 1024);
             QVERIFY(bomb.size() < 2 * 1024 * 1024);
@@ -192,8 +196,11 @@ private slots:
             service.head =
                 "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 0\r\n\r\n";
             service.laterHead = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n";
+        } else if (kind == QLatin1String("redirect-loop")) {
+            service.head = "HTTP/1.1 302 Found\r\nLocation: /q2servers\r\nContent-Length: 0\r\n"
+                           "Connection: close\r\n\r\n";
         } else if (kind == QLatin1String("silent")) {
-            transfer.URL = QUrl(silentPort.url());
+            url = QUrl(silentPort.url());
         } else if (kind == QLatin1String("header")) {
             // Read by Qt before any field reaches this side; the deadline ends it.
             service.head = "HTTP/1.1 200 OK\r\nX-Junk: ";
@@ -218,14 +225,14 @@ private slots:
             service.head = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n";
             service.nextPiece = bodyOf(HttpTransfer::DefaultMaxBytes + 1024 * 1024, 'x');
         } else if (kind == QLatin1String("file")) {
-            transfer.URL = QUrl(QStringLiteral("file://localhost/etc/hostname"));
+            url = QUrl(QStringLiteral("file://localhost/etc/hostname"));
         } else if (kind == QLatin1String("javascript")) {
-            transfer.URL = QUrl(QStringLiteral("javascript:alert(1)"));
+            url = QUrl(QStringLiteral("javascript:alert(1)"));
         }
 
         QElapsedTimer clock;
         clock.start();
-        const HttpTransfer::Result result = transfer.OpenURL();
+        const HttpTransfer::Result result = test::fetchNow(transfer, url);
         const qint64 took = clock.elapsed();
         QVERIFY(!result.ok);
         QVERIFY2(result.error.contains(message), qPrintable(result.error));
@@ -251,7 +258,7 @@ private slots:
         HttpTransfer transfer;
         QElapsedTimer clock;
         clock.start();
-        const ServerList::FetchedList list = ServerList::fetchServerList(transfer);
+        const ServerList::FetchedList list = test::fetchPageNow(transfer);
         QVERIFY2(list.ok, qPrintable(list.error));
         QVERIFY(list.cut);
         QCOMPARE(list.rows.size(), ServerList::MaxRows);
@@ -267,10 +274,10 @@ private slots:
         test::TempSettings settings;
         settings.writeIni("[Endpoints]\nServerListHost=file://localhost/etc\n");
         HttpTransfer transfer;
-        const ServerList::FetchedList list = ServerList::fetchServerList(transfer);
+        const ServerList::FetchedList list = test::fetchPageNow(transfer);
         QVERIFY(!list.ok);
         QVERIFY2(list.error.contains(QLatin1String("only http and https")), qPrintable(list.error));
-        QVERIFY(transfer.URL.isEmpty());
+        QVERIFY(!transfer.isRunning());
     }
 };
 

@@ -91,6 +91,7 @@ private slots:
         QStringList log;
         RecordingWindow w(log);
         w.Form_Load();
+        QVERIFY(settle(w));
 
         QVERIFY2(prompts.messages().isEmpty(),
                  qPrintable(prompts.messages().join(QLatin1Char('\n'))));

@@ -42,6 +42,7 @@ private:
     {
         auto w = std::make_unique<RecordingWindow>(m_log);
         w->Form_Load();
+        settle(*w);
         return w;
     }
 
@@ -75,6 +76,7 @@ private slots:
         QObject::connect(m_service.get(), &ListService::submissionReceived, [] {});
         auto w = std::make_unique<RecordingWindow>(m_log);
         w->Form_Load();
+        QVERIFY(settle(*w));
         QCOMPARE(w->windowTitle(), QStringLiteral("Tarvex 1.3"));
         QVERIFY(w->isVisible());
         QVERIFY(w->mnuPingStartup->isChecked());
@@ -132,6 +134,7 @@ private slots:
         w->Grid1->setTextMatrix(1, 4, QStringLiteral("47"));
         m_service->setPage(listPage(generatedRows(2)).toUtf8());
         w->cmdRefresh->click();
+        QVERIFY(settle(*w));
         QCOMPARE(w->Grid1->Rows(), 3);
         QCOMPARE(w->Grid1->TextMatrix(1, 0), QStringLiteral("Server 0"));
         QCOMPARE(w->Grid1->TextMatrix(1, 4), QString()); // the ping column starts empty
@@ -153,6 +156,7 @@ private slots:
             statusDuring = w->Label1->text();
         });
         w->cmdRefresh_Click();
+        QVERIFY(settle(*w));
         QCOMPARE(during, QStringList());
         QCOMPARE(statusDuring, QStringLiteral("Getting Server List..."));
         QCOMPARE(buttonStates(*w), AllButtons);
@@ -209,6 +213,7 @@ private slots:
             statusAtMessage << w->Label1->text() << buttonStates(*w).join(QLatin1Char(','));
         });
         w->cmdRefresh_Click();
+        QVERIFY(settle(*w));
 
         QCOMPARE(m_prompts->messages().size(), 1);
         const QString message = m_prompts->messages().first();
@@ -252,6 +257,7 @@ private slots:
         QCOMPARE(w->Label1->text(), frmTarvex::RefreshedText);
         m_service->setPage(listPage(generatedRows(3)).toUtf8());
         w->cmdRefresh_Click();
+        QVERIFY(settle(*w));
         QCOMPARE(w->Grid1->Rows(), 4);
         QCOMPARE(w->Grid1->TextMatrix(3, 0), QStringLiteral("Server 2"));
         QCOMPARE(m_prompts->messages().size(), 1);
@@ -276,6 +282,7 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         w->Form_Load();
+        QVERIFY(settle(*w, 5000));
         QVERIFY(timer.elapsed() < 5000);
         QCOMPARE(m_end->count(), 1);
         QCOMPARE(m_end->lastCode(), 0);

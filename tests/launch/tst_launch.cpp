@@ -2,6 +2,7 @@
 #include "browser/frmTarvex.h"
 #include "ui/FlexGrid.h"
 #include "support/PromptRecorder.h"
+#include "support/RecordingWindow.h"
 #include "support/TestSupport.h"
 #include "tools/listservice/ListService.h"
 
@@ -199,6 +200,7 @@ private slots:
         test::EndRecorder ends;
         StartUpWindow window;
         window.Form_Load();
+        QVERIFY(test::settle(window));
         QVERIFY(prompts.prompts().size() >= 2);
         QCOMPARE(prompts.prompts()[0].text, LocateText);
         QCOMPARE(prompts.prompts()[1].kind, ui::Prompt::Kind::OpenFile);

@@ -8,6 +8,7 @@
 #include "hosting/ControlLoader.h"
 #include "support/ListPages.h"
 #include "support/PromptRecorder.h"
+#include "support/RecordingWindow.h"
 #include "support/TestSupport.h"
 #include "ListService.h"
 
@@ -231,6 +232,8 @@ private slots:
                              + "\n");
         auto w = window();
         w->Form_Load();
+        if (!pinged)
+            QVERIFY(test::settle(*w));
         if (pinged) {
             waitForFinishes(1);
             QCOMPARE(m_statuses.mid(m_statuses.indexOf(frmTarvex::RefreshedText)),

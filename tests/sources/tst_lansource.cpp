@@ -1,5 +1,6 @@
 // The LAN source inside a network namespace of the test's own (as root): two servers
 // answer the broadcast status query on ports 27910 and 27912, a third stays silent.
+#include "support/Waits.h"
 #include "core/net/HttpTransfer.h"
 #include "core/sources/SourceFetch.h"
 #include "core/status/StatusReply.h"
@@ -45,10 +46,9 @@ private slots:
             }
             servers.append(s);
         }
-        HttpTransfer http;
         UdpTimings quick;
         quick.lanWaitMs = 500;
-        const FetchResult r = fetchSource({SourceKind::Lan, QString(), true}, http, quick);
+        const FetchResult r = test::fetchSourceNow({SourceKind::Lan, QString(), true}, quick);
         QVERIFY2(r.ok, qPrintable(r.error));
         QStringList found;
         for (const ListedServer &row : r.rows)

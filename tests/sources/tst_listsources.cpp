@@ -5,6 +5,7 @@
 #include "core/sources/SourceFetch.h"
 #include "core/sources/SourceSettings.h"
 #include "support/TestSupport.h"
+#include "support/Waits.h"
 #include "ListService.h"
 #include "MasterResponder.h"
 
@@ -167,27 +168,25 @@ void TestListSources::httpLists()
     QVERIFY(service.listen());
     service.setDocument("/?raw=1", "127.0.0.2:27910\r\n# c\n127.0.0.3:27910\n");
     service.setDocument("/?raw=2", record(0x7f000004, 27910) + "\x7f");
-    HttpTransfer http;
     const FetchResult text =
-        fetchSource({SourceKind::TextList, service.baseUrl() + "/?raw=1", true}, http);
+        test::fetchSourceNow({SourceKind::TextList, service.baseUrl() + "/?raw=1", true});
     QVERIFY(text.ok);
     QCOMPARE(texts(text.rows), (QStringList{"127.0.0.2:27910", "127.0.0.3:27910"}));
     const FetchResult binary =
-        fetchSource({SourceKind::BinaryList, service.baseUrl() + "/?raw=2", true}, http);
+        test::fetchSourceNow({SourceKind::BinaryList, service.baseUrl() + "/?raw=2", true});
     QCOMPARE(texts(binary.rows), QStringList{"127.0.0.4:27910"});
     service.setMode(tools::ListService::Mode::NotFound);
     const FetchResult missing =
-        fetchSource({SourceKind::TextList, service.baseUrl() + "/?raw=1", true}, http);
+        test::fetchSourceNow({SourceKind::TextList, service.baseUrl() + "/?raw=1", true});
     QVERIFY(!missing.ok);
     QVERIFY(!missing.error.isEmpty());
-    const FetchResult fav = fetchSource(
-        {SourceKind::Favourites, "127.0.0.5:27910 127.0.0.5:27910,127.0.0.6:27911", true}, http);
+    const FetchResult fav = test::fetchSourceNow(
+        {SourceKind::Favourites, "127.0.0.5:27910 127.0.0.5:27910,127.0.0.6:27911", true});
     QCOMPARE(texts(fav.rows), (QStringList{"127.0.0.5:27910", "127.0.0.6:27911"}));
 }
 
 void TestListSources::master()
 {
-    HttpTransfer http;
     UdpTimings fast;
     fast.masterWaitMs = 300;
     struct Case
@@ -204,9 +203,8 @@ void TestListSources::master()
         QVERIFY(master.listen());
         master.setRecords(tools::MasterResponder::records({"127.0.0.2:27910", "127.0.0.3:80"}));
         master.setMode(c.mode);
-        const FetchResult r = fetchSource(
-            {SourceKind::Master, QStringLiteral("127.0.0.1:%1").arg(master.port()), true}, http,
-            fast);
+        const FetchResult r = test::fetchSourceNow(
+            {SourceKind::Master, QStringLiteral("127.0.0.1:%1").arg(master.port()), true}, fast);
         QCOMPARE(r.ok, c.ok);
         QCOMPARE(master.queryCount(), c.queries);
         if (c.ok) {

@@ -83,7 +83,7 @@ private slots:
     {
         test::RecordingWindow w(m_log);
         w.Form_Load();
-        QVERIFY(w.statusRefreshRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(w.statusRefreshRunning(), 10000);
         QCOMPARE(w.Grid1->Rows(), 7);
         QTRY_VERIFY_WITH_TIMEOUT(!w.statusRefreshRunning(), 15000);
         const QStringList expected[] = {
@@ -112,6 +112,7 @@ private slots:
                              {SourceKind::Favourites, "", false}}));
         test::RecordingWindow w(m_log);
         w.Form_Load();
+        QVERIFY(test::settle(w));
         QCOMPARE(m_prompts->messages().size(), 1);
         QVERIFY(m_prompts->messages().first().startsWith(
             "Unable to connect to main server database.  text list"));
@@ -122,21 +123,21 @@ private slots:
     {
         test::RecordingWindow w(m_log);
         w.Form_Load();
-        QVERIFY(w.statusRefreshRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(w.statusRefreshRunning(), 10000);
         w.cmdRefresh->click(); // pressed again: stops, refreshes nothing
         QVERIFY(!w.statusRefreshRunning());
         QCOMPARE(w.Label1->text(), QStringLiteral("Server status refresh stopped."));
         QCOMPARE(w.Grid1->Rows(), 7);
 
         w.cmdRefresh->click();
-        QVERIFY(w.statusRefreshRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(w.statusRefreshRunning(), 10000);
         w.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&w));
         QTest::keyClick(&w, Qt::Key_Escape); // Esc stops it too
         QVERIFY(!w.statusRefreshRunning());
 
         w.cmdRefresh->click();
-        QVERIFY(w.statusRefreshRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(w.statusRefreshRunning(), 10000);
         const int queries = m_servers.queryCount();
         w.close();
         QCOMPARE(m_end->count(), 1);

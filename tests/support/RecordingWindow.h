@@ -4,6 +4,7 @@
 
 #include <QPushButton>
 #include <QStringList>
+#include <QTest>
 
 namespace tarvex::test {
 
@@ -32,6 +33,13 @@ inline QStringList buttonStates(const frmTarvex &w)
             enabled << b->objectName();
     }
     return enabled;
+}
+
+// Runs the event loop until the window's refresh has ended, all its steps included
+// (at most waitMs); false when it is still running then.
+inline bool settle(const frmTarvex &w, int waitMs = 30000)
+{
+    return QTest::qWaitFor([&w] { return !w.refreshRunning(); }, waitMs);
 }
 
 inline const QStringList AllButtons{"cmdRefresh", "cmdPing", "Command1", "cmdMoreInfo",
