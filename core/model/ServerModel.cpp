@@ -3,6 +3,8 @@
 #include "core/status/StatusReply.h"
 
 #include <QDateTime>
+#include <algorithm>
+#include <numeric>
 
 namespace tarvex::model {
 
@@ -31,16 +33,18 @@ void readPlayers(const QString &text, int &players, int &max)
     }
 }
 
-void refreshShownPlayers(ServerRecord &r)
+// Keeps the sort forms of the shown texts in step with the record, so that sorting
+// compares ready values rather than building and folding texts for every comparison.
+void refreshSortValues(ServerRecord &r)
 {
-    if (r.silent()) {
+    r.foldedName = ServerModel::displayText(r, ServerModel::ColName).toCaseFolded();
+    r.foldedMap = ServerModel::displayText(r, ServerModel::ColMap).toCaseFolded();
+    if (r.silent())
         r.shownPlayers = r.shownMax = -1;
-        return;
-    }
-    readPlayers(ServerModel::displayText(r, ServerModel::ColPlayers), r.shownPlayers, r.shownMax);
+    else
+        readPlayers(ServerModel::displayText(r, ServerModel::ColPlayers), r.shownPlayers,
+                    r.shownMax);
 }
-
-int compareText(const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive); }
 
 } // namespace
 
@@ -101,19 +105,19 @@ bool ServerModel::sortsLast(const ServerRecord &r, int column)
 bool ServerModel::lessByColumn(const ServerRecord &left, const ServerRecord &right, int column)
 {
     switch (column) {
-    case ColName: return compareText(displayText(left, ColName), displayText(right, ColName)) < 0;
+    case ColName: return left.foldedName < right.foldedName;
     case ColAddress:
         // Numeric addresses by number, before the host names, which go by text.
         if (left.key.isNumeric() != right.key.isNumeric())
             return left.key.isNumeric();
         if (left.key.isNumeric())
             return left.key.packed() < right.key.packed();
-        return compareText(left.key.host, right.key.host) < 0;
+        return left.key.host.compare(right.key.host, Qt::CaseInsensitive) < 0;
     case ColPlayers:
         if (left.shownPlayers != right.shownPlayers)
             return left.shownPlayers < right.shownPlayers;
         return left.shownMax < right.shownMax;
-    case ColMap: return compareText(displayText(left, ColMap), displayText(right, ColMap)) < 0;
+    case ColMap: return left.foldedMap < right.foldedMap;
     case ColPing: return left.pingMs < right.pingMs;
     }
     return false;
@@ -183,7 +187,7 @@ int ServerModel::upsertListed(const ServerKey &key, const QString &source, const
         r.key = key;
         r.sources.append(source);
         r.listed = texts;
-        refreshShownPlayers(r);
+        refreshSortValues(r);
         m_records.append(std::move(r));
         m_rowByKey.insert(key, row);
         if (!m_batchDepth)
@@ -205,7 +209,7 @@ int ServerModel::upsertListed(const ServerKey &key, const QString &source, const
             r.listed = texts;
             if (r.listed.address.isEmpty())
                 r.listed.address = address;
-            refreshShownPlayers(r);
+            refreshSortValues(r);
         }
     }
     if (!m_batchDepth)
@@ -229,7 +233,7 @@ bool ServerModel::setAsking(const ServerKey &key)
 {
     return update(key, ColPlayers, ColPlayers, [](ServerRecord &r) {
         r.state = ServerState::Asking;
-        refreshShownPlayers(r);
+        refreshSortValues(r);
     });
 }
 
@@ -241,7 +245,7 @@ bool ServerModel::setAnswer(const ServerKey &key, const status::ServerStatus &an
         r.takeAnswer(answer);
         r.queryRttMs = rttMs;
         r.answeredAtMs = atMs ? atMs : QDateTime::currentMSecsSinceEpoch();
-        refreshShownPlayers(r);
+        refreshSortValues(r);
     });
 }
 
@@ -249,7 +253,7 @@ bool ServerModel::setFailed(const ServerKey &key, bool down)
 {
     return update(key, ColName, ColMap, [&](ServerRecord &r) {
         r.state = down ? ServerState::Down : ServerState::NoAnswer;
-        refreshShownPlayers(r);
+        refreshSortValues(r);
     });
 }
 
@@ -287,6 +291,33 @@ void ServerSortProxy::setSourceModel(QAbstractItemModel *model)
     QSortFilterProxyModel::setSourceModel(model);
 }
 
+void ServerSortProxy::sort(int column, Qt::SortOrder order)
+{
+    // Rank the rows once with plain comparisons of the records, then let the view sort
+    // by those ranks: far cheaper than comparing texts through model indexes.
+    m_rank.clear();
+    if (m_model && column >= 0 && column < ServerModel::ColumnCount) {
+        const int rows = m_model->rowCount();
+        QList<int> byValue(rows);
+        std::iota(byValue.begin(), byValue.end(), 0);
+        std::stable_sort(byValue.begin(), byValue.end(), [this, column](int a, int b) {
+            return ServerModel::lessByColumn(m_model->record(a), m_model->record(b), column);
+        });
+        m_rank.resize(rows);
+        int rank = 0;
+        for (int i = 0; i < rows; ++i) {
+            // Rows that compare equal share a rank, so the view keeps their order.
+            if (i > 0
+                && ServerModel::lessByColumn(m_model->record(byValue[i - 1]),
+                                             m_model->record(byValue[i]), column))
+                ++rank;
+            m_rank[byValue[i]] = rank;
+        }
+    }
+    QSortFilterProxyModel::sort(column, order);
+    m_rank.clear();
+}
+
 bool ServerSortProxy::lessThan(const QModelIndex &left, const QModelIndex &right) const
 {
     if (!m_model)
@@ -300,6 +331,8 @@ bool ServerSortProxy::lessThan(const QModelIndex &left, const QModelIndex &right
         // keeps the servers without a value at the end both ways.
         return sortOrder() == Qt::AscendingOrder ? !leftLast : leftLast;
     }
+    if (!m_rank.isEmpty())
+        return m_rank[left.row()] < m_rank[right.row()];
     return ServerModel::lessByColumn(l, r, column);
 }
 

@@ -98,12 +98,14 @@ public:
     explicit ServerSortProxy(QObject *parent = nullptr);
     void setSourceModel(QAbstractItemModel *model) override;
     ServerModel *serverModel() const { return m_model; }
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
 protected:
     bool lessThan(const QModelIndex &left, const QModelIndex &right) const override;
 
 private:
     ServerModel *m_model = nullptr;
+    QList<int> m_rank; // while sort() runs: each source row's place by value
 };
 
 } // namespace tarvex::model

@@ -19,20 +19,23 @@ QList<PlayerInfo> ServerRecord::players() const
 
 void ServerRecord::setPlayers(const QList<PlayerInfo> &players)
 {
+    qsizetype length = 0;
+    for (const PlayerInfo &p : players)
+        length += p.name.size() + 1;
     m_playerNames.clear();
+    m_playerNames.reserve(length);
     m_playerScores.clear();
     m_playerScores.reserve(players.size());
     for (const PlayerInfo &p : players) {
         // A decoded name holds no NUL (control bytes read as "."); strip one anyway so
         // the packing stays whole.
-        QString name = p.name;
-        name.remove(QChar(0));
-        m_playerNames += name;
+        if (p.name.contains(QChar(0)))
+            m_playerNames += QString(p.name).remove(QChar(0));
+        else
+            m_playerNames += p.name;
         m_playerNames += QChar(0);
         m_playerScores.append({p.frags, p.ping});
     }
-    m_playerNames.squeeze();
-    m_playerScores.squeeze();
 }
 
 QList<Rule> ServerRecord::rules() const
@@ -50,15 +53,23 @@ QList<Rule> ServerRecord::rules() const
 
 void ServerRecord::setRules(const QList<Rule> &rules)
 {
+    qsizetype length = 0;
+    for (const Rule &r : rules)
+        length += r.first.size() + r.second.size() + 2;
     m_rules.clear();
+    m_rules.reserve(length);
+    // The info string cannot carry a NUL; drop one should it come.
+    const auto append = [this](const QByteArray &text) {
+        if (text.contains('\0'))
+            m_rules += QByteArray(text).replace('\0', "");
+        else
+            m_rules += text;
+        m_rules += '\0';
+    };
     for (const Rule &r : rules) {
-        // The info string cannot carry a NUL; drop one should it come.
-        m_rules += QByteArray(r.first).replace('\0', "");
-        m_rules += '\0';
-        m_rules += QByteArray(r.second).replace('\0', "");
-        m_rules += '\0';
+        append(r.first);
+        append(r.second);
     }
-    m_rules.squeeze();
 }
 
 void ServerRecord::takeAnswer(const status::ServerStatus &answer)
@@ -69,11 +80,18 @@ void ServerRecord::takeAnswer(const status::ServerStatus &answer)
     const int max = answer.value("maxclients").toInt(&ok);
     maxClients = ok ? max : -1;
     playersText = answer.playersText();
-    QList<PlayerInfo> list;
-    list.reserve(answer.players.size());
+    qsizetype length = 0;
     for (const status::Player &p : answer.players)
-        list.append({p.name, p.frags, p.ping});
-    setPlayers(list);
+        length += p.name.size() + 1;
+    m_playerNames.clear();
+    m_playerNames.reserve(length);
+    m_playerScores.clear();
+    m_playerScores.reserve(answer.players.size());
+    for (const status::Player &p : answer.players) {
+        m_playerNames += p.name.contains(QChar(0)) ? QString(p.name).remove(QChar(0)) : p.name;
+        m_playerNames += QChar(0);
+        m_playerScores.append({p.frags, p.ping});
+    }
     setRules(answer.info);
 }
 

@@ -58,9 +58,12 @@ public:
     int queryRttMs = -1; // round trip of the last answered status query
     qint64 answeredAtMs = 0; // when it last answered (ms since the epoch), 0: never
 
-    // The player count and maximum the Players cell shows, for sorting; -1: none.
+    // What the cells show, in the forms the view sorts by: the player count and maximum
+    // (-1: none), the name and map folded to one case.
     int shownPlayers = -1;
     int shownMax = -1;
+    QString foldedName;
+    QString foldedMap;
 
     // The ICMP ping: milliseconds, or the failure text, or neither (not pinged).
     int pingMs = -1;
