@@ -60,6 +60,9 @@ int main(int argc, char **argv)
     QElapsedTimer t;
     {
         ServerModel::Batch batch(model);
+        t.start();
+        model.reserve(Servers);
+        fillNs += t.nsecsElapsed();
         for (int i = 0; i < Servers; ++i) {
             const auto answer = status::parseStatusReply(statusDatagram(i));
             if (!answer || answer->info.size() != 20 || answer->players.size() != 16) {

@@ -164,6 +164,12 @@ void ServerModel::clear()
     endResetModel();
 }
 
+void ServerModel::reserve(int servers)
+{
+    m_records.reserve(servers);
+    m_rowByKey.reserve(servers);
+}
+
 void ServerModel::beginBatch()
 {
     if (m_batchDepth++ == 0)

@@ -37,6 +37,8 @@ public:
 
     // Forgets every server.
     void clear();
+    // Room for this many servers, when a list's length is known before it is added.
+    void reserve(int servers);
 
     // Many updates at once tell views once, as a reset, instead of row by row: a list
     // of tens of thousands of servers is filled in one step.

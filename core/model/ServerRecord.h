@@ -89,3 +89,8 @@ private:
 };
 
 } // namespace tarvex::model
+
+// Every member is an implicitly shared Qt container or a plain value, so a list of
+// records grows by moving bytes rather than by copying each record.
+Q_DECLARE_TYPEINFO(tarvex::model::ServerKey, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(tarvex::model::ServerRecord, Q_RELOCATABLE_TYPE);
