@@ -1,0 +1,115 @@
+#pragma once
+
+#include "core/model/ServerKey.h"
+#include "core/model/ServerRecord.h"
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QList>
+#include <QSortFilterProxyModel>
+#include <QVariant>
+
+namespace tarvex::model {
+
+// The browser's servers, one row per server in the order they were first listed. Every
+// update names its server by key; nothing is found by a cell's text.
+class ServerModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Column { ColName = 0, ColAddress, ColPlayers, ColMap, ColPing, ColumnCount };
+    enum Role {
+        SortRole = Qt::UserRole + 1, // the typed value a column sorts by
+        KeyRole, // the row's ServerKey
+    };
+
+    // Texts of the cells that tell a server did not answer.
+    static const QString NoAnswerMark;
+    static const QString DownMark;
+
+    explicit ServerModel(QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    // Forgets every server.
+    void clear();
+    // Room for this many servers, when a list's length is known before it is added.
+    void reserve(int servers);
+
+    // Many updates at once tell views once, as a reset, instead of row by row: a list
+    // of tens of thousands of servers is filled in one step.
+    class Batch
+    {
+    public:
+        explicit Batch(ServerModel &m)
+            : m_model(m)
+        {
+            m_model.beginBatch();
+        }
+        ~Batch() { m_model.endBatch(); }
+        Batch(const Batch &) = delete;
+        Batch &operator=(const Batch &) = delete;
+
+    private:
+        ServerModel &m_model;
+    };
+
+    // A source listed the server: adds its row, or adds the source to the row it has.
+    // The page's texts win over a source that gives the address only. Returns the row.
+    int upsertListed(const ServerKey &key, const QString &source, const ListedTexts &texts);
+    // The updates below return false, and change nothing, for a server not listed.
+    bool setAsking(const ServerKey &key);
+    bool setAnswer(const ServerKey &key, const status::ServerStatus &answer, int rttMs,
+                   qint64 atMs = 0);
+    bool setFailed(const ServerKey &key, bool down);
+    bool setPing(const ServerKey &key, int ms);
+    bool setPingError(const ServerKey &key, const QString &error);
+
+    int rowOf(const ServerKey &key) const { return m_rowByKey.value(key, -1); }
+    const ServerRecord &record(int row) const { return m_records.at(row); }
+    const ServerRecord *find(const ServerKey &key) const;
+
+    // The cell text a view shows.
+    static QString displayText(const ServerRecord &r, int column);
+    // Whether left sorts before right by column (ascending), and whether a server has
+    // no value for column, so that it sorts after the others both ways.
+    static bool lessByColumn(const ServerRecord &left, const ServerRecord &right, int column);
+    static bool sortsLast(const ServerRecord &r, int column);
+
+private:
+    void beginBatch();
+    void endBatch();
+    template<typename F>
+    bool update(const ServerKey &key, int firstColumn, int lastColumn, F change);
+
+    QList<ServerRecord> m_records;
+    QHash<ServerKey, int> m_rowByKey;
+    int m_batchDepth = 0;
+};
+
+// Sorts the servers by the typed value of the pressed column; servers that did not
+// answer (or have no value there) stay after the others in both directions.
+class ServerSortProxy : public QSortFilterProxyModel
+{
+    Q_OBJECT
+public:
+    explicit ServerSortProxy(QObject *parent = nullptr);
+    void setSourceModel(QAbstractItemModel *model) override;
+    ServerModel *serverModel() const { return m_model; }
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+protected:
+    bool lessThan(const QModelIndex &left, const QModelIndex &right) const override;
+
+private:
+    ServerModel *m_model = nullptr;
+    QList<int> m_rank; // while sort() runs: each source row's place by value
+};
+
+} // namespace tarvex::model
+
+Q_DECLARE_METATYPE(tarvex::model::ServerKey)

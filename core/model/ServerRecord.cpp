@@ -1,0 +1,98 @@
+#include "core/model/ServerRecord.h"
+
+#include "core/status/StatusReply.h"
+
+namespace tarvex::model {
+
+QList<PlayerInfo> ServerRecord::players() const
+{
+    QList<PlayerInfo> out;
+    out.reserve(m_playerScores.size());
+    qsizetype from = 0;
+    for (const auto &score : m_playerScores) {
+        const qsizetype end = m_playerNames.indexOf(QChar(0), from);
+        out.append({m_playerNames.mid(from, end - from), score.first, score.second});
+        from = end + 1;
+    }
+    return out;
+}
+
+void ServerRecord::setPlayers(const QList<PlayerInfo> &players)
+{
+    qsizetype length = 0;
+    for (const PlayerInfo &p : players)
+        length += p.name.size() + 1;
+    m_playerNames.clear();
+    m_playerNames.reserve(length);
+    m_playerScores.clear();
+    m_playerScores.reserve(players.size());
+    for (const PlayerInfo &p : players) {
+        // A decoded name holds no NUL (control bytes read as "."); strip one anyway so
+        // the packing stays whole.
+        if (p.name.contains(QChar(0)))
+            m_playerNames += QString(p.name).remove(QChar(0));
+        else
+            m_playerNames += p.name;
+        m_playerNames += QChar(0);
+        m_playerScores.append({p.frags, p.ping});
+    }
+}
+
+QList<Rule> ServerRecord::rules() const
+{
+    QList<Rule> out;
+    qsizetype from = 0;
+    while (from < m_rules.size()) {
+        const qsizetype k = m_rules.indexOf('\0', from);
+        const qsizetype v = m_rules.indexOf('\0', k + 1);
+        out.append({m_rules.mid(from, k - from), m_rules.mid(k + 1, v - k - 1)});
+        from = v + 1;
+    }
+    return out;
+}
+
+void ServerRecord::setRules(const QList<Rule> &rules)
+{
+    qsizetype length = 0;
+    for (const Rule &r : rules)
+        length += r.first.size() + r.second.size() + 2;
+    m_rules.clear();
+    m_rules.reserve(length);
+    // The info string cannot carry a NUL; drop one should it come.
+    const auto append = [this](const QByteArray &text) {
+        if (text.contains('\0'))
+            m_rules += QByteArray(text).replace('\0', "");
+        else
+            m_rules += text;
+        m_rules += '\0';
+    };
+    for (const Rule &r : rules) {
+        append(r.first);
+        append(r.second);
+    }
+}
+
+void ServerRecord::takeAnswer(const status::ServerStatus &answer)
+{
+    hostname = answer.value("hostname");
+    map = answer.value("mapname");
+    bool ok = false;
+    const int max = answer.value("maxclients").toInt(&ok);
+    maxClients = ok ? max : -1;
+    playersText = answer.playersText();
+    qsizetype length = 0;
+    for (const status::Player &p : answer.players)
+        length += p.name.size() + 1;
+    m_playerNames.clear();
+    m_playerNames.reserve(length);
+    m_playerScores.clear();
+    m_playerScores.reserve(answer.players.size());
+    for (const status::Player &p : answer.players) {
+        m_playerNames += p.name.contains(QChar(0)) ? QString(p.name).remove(QChar(0)) : p.name;
+        m_playerNames += QChar(0);
+        m_playerScores.append({p.frags, p.ping});
+    }
+    setRules(answer.info);
+}
+
+} // namespace tarvex::model
