@@ -128,8 +128,20 @@ RuleList ParseRules(const QString &rulesLine)
         rest = rest.sliced(1); // the LF of the first line break
     for (;;) {
         const qsizetype p = rest.indexOf(Delimiter);
-        if (p <= 0)
+        if (p == 0) // an empty piece ends the list
             break;
+        if (p < 0) {
+            // QStat ends the line without a delimiter: the text after the last one is
+            // the last rule (often the version or the admin's contact), less the CR.
+            QStringView last = rest;
+            if (last.endsWith(u'\r'))
+                last.chop(1);
+            if (!last.isEmpty()) {
+                found.rules.append(last.toString());
+                rest = rest.sliced(last.size());
+            }
+            break;
+        }
         found.rules.append(rest.first(p).toString());
         rest = rest.sliced(p + DelimiterLength);
     }

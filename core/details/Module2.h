@@ -69,8 +69,8 @@ ServerFields ParseServer(const QString &serverLine, int columns);
 // rest of the line.
 PlayerRows ParsePlayers(const QString &playerLines, int columns);
 
-// Each rule of the rules line, unchanged (blanks kept). The piece after the last
-// delimiter is not listed, and an empty piece ends the list.
+// Each rule of the rules line, unchanged (blanks kept), the piece after the last
+// delimiter included (less the line's CR). An empty piece ends the list.
 RuleList ParseRules(const QString &rulesLine);
 
 // One output made CR LF, cut and parsed for grids of the given column counts. texts

@@ -65,7 +65,8 @@ private slots:
         QTest::addColumn<QStringList>("rules");
 
         const QStringList none(6);
-        const QStringList twoRules{"first rule", "second rule"};
+        // The last rule, after the last delimiter, is listed too.
+        const QStringList rules3{"first rule", "second rule", "third rule"};
         const Rows twoPlayers{{"alpha", "12", "50"}, {"beta", "3", "120"}, Blank};
 
         struct Case
@@ -79,27 +80,27 @@ private slots:
         const QList<Case> cases = {
             {"worked example",
              QString::fromLatin1(test::testData("details/worked-example-crlf.txt")), WorkedSummary,
-             twoPlayers, twoRules},
+             twoPlayers, rules3},
             {"trailing empty line", WorkedServer + WorkedRules + WorkedPlayers + "\r\n",
-             WorkedSummary, twoPlayers + Rows{Blank}, twoRules},
-            {"no players", WorkedServer + WorkedRules, WorkedSummary, {Blank}, twoRules},
+             WorkedSummary, twoPlayers + Rows{Blank}, rules3},
+            {"no players", WorkedServer + WorkedRules, WorkedSummary, {Blank}, rules3},
             {"two-field player line",
              WorkedServer + WorkedRules + "alpha^^VRAX^^12\r\n",
              WorkedSummary,
              {{"alpha", "12", ""}, Blank},
-             twoRules},
+             rules3},
             {"empty name field",
              "T^^VRAX^^10.0.0.5:27910^^VRAX^^^^VRAX^^base1^^VRAX^^16^^VRAX^^2^^VRAX^^45^^VRAX^^"
              "0\r\n"
                  + WorkedRules,
              {"10.0.0.5:27910", "", "", "", "", ""},
              {Blank},
-             twoRules},
+             rules3},
             {"rules line without delimiter",
              WorkedServer + "just one rule\r\n" + WorkedPlayers,
              WorkedSummary,
              twoPlayers,
-             {}},
+             {"just one rule"}},
             {"blanks kept in rules, trimmed elsewhere",
              "T^^VRAX^^ 10.0.0.5:27910 ^^VRAX^^  Spaced Name  "
              "^^VRAX^^base1^^VRAX^^16^^VRAX^^2^^VRAX^^45^^VRAX^^0\r\n"
@@ -107,18 +108,18 @@ private slots:
              "  gamma  ^^VRAX^^ 7 ^^VRAX^^ 80 \r\n",
              WorkedSummary.mid(0, 1) + QStringList{"Spaced Name", "base1", "16", "2", "45"},
              {{"gamma", "7", "80"}, Blank},
-             {"  padded rule "}},
+             {"  padded rule ", "x"}},
             {"empty player field takes the rest of the line",
              WorkedServer + WorkedRules + "^^VRAX^^12^^VRAX^^50\r\n",
              WorkedSummary,
              {{"^^VRAX^^12^^VRAX^^50", "", ""}, Blank},
-             twoRules},
+             rules3},
             {"empty player line in between",
              WorkedServer + WorkedRules
                  + "alpha^^VRAX^^12^^VRAX^^50\r\n\r\nbeta^^VRAX^^3^^VRAX^^120\r\n",
              WorkedSummary,
              {{"alpha", "12", "50"}, Blank, {"beta", "3", "120"}, Blank},
-             twoRules},
+             rules3},
             {"empty rule ends the list",
              WorkedServer + "a^^VRAX^^^^VRAX^^b^^VRAX^^c\r\n",
              WorkedSummary,
@@ -134,7 +135,7 @@ private slots:
                  + "alpha^^VRAX^^12^^VRAX^^50^^VRAX^^9^^VRAX^^8\r\n",
              WorkedSummary,
              {{"alpha", "12", "50"}, Blank},
-             twoRules},
+             rules3},
             {"server line alone", WorkedServer, WorkedSummary, {Blank}, {}},
             {"no line break at all", WorkedServer.chopped(2), WorkedSummary, {Blank}, {}},
             {"truncated inside the server line",
@@ -146,7 +147,7 @@ private slots:
              "garbage\r\nrule one^^VRAX^^rule two\r\nalpha^^VRAX^^1^^VRAX^^2\r\n",
              none,
              {{"alpha", "1", "2"}, Blank},
-             {"rule one"}},
+             {"rule one", "rule two"}},
             {"short first line without delimiter", "ab\r\n", none, {Blank}, {}},
             {"empty output", "", none, {Blank}, {}},
             {"line breaks only", "\r\n\r\n\r\n", none, {Blank, Blank}, {}},
@@ -243,12 +244,12 @@ private slots:
                                                << 0 << 0;
         QTest::newRow("one long player line")
             << WorkedServer + WorkedRules + QStringLiteral("a^^VRAX^^").repeated(count) + "\n"
-            << 1 << 2;
+            << 1 << 3;
         QTest::newRow("many rules") << WorkedServer + QStringLiteral("r^^VRAX^^").repeated(count)
                 + "\n" << 0 << count;
         QTest::newRow("many player lines") << WorkedServer + WorkedRules
                 + QStringLiteral("p^^VRAX^^1^^VRAX^^2\n").repeated(count / 2)
-                                           << count / 2 << 2;
+                                           << count / 2 << 3;
     }
     void largeOutputParsesInLinearTime()
     {
