@@ -61,4 +61,55 @@ Launch plan(const QString &location, const QString &address, const QString &wine
     return launch;
 }
 
+QString passwordProblem(const QString &password)
+{
+    if (password.isEmpty())
+        return QStringLiteral("The password is empty.");
+    if (password.size() > 256)
+        return QStringLiteral("The password is longer than 256 characters.");
+    for (const QChar c : password) {
+        const char16_t u = c.unicode();
+        if (u == u';' || u == u'"')
+            return QStringLiteral("The password holds %1, which the game's console would read "
+                                  "as the end of a command; it is not used.")
+                .arg(u == u';' ? QStringLiteral("a semicolon") : QStringLiteral("a double quote"));
+        if (u == u'\n' || u == u'\r')
+            return QStringLiteral("The password holds a line break, which the game's console "
+                                  "would read as the end of a command; it is not used.");
+        if (u < 0x20 || u == 0x7f)
+            return QStringLiteral("The password holds a control character (code %1); it is not "
+                                  "used.")
+                .arg(int(u));
+        if (u == u' ' || u == u'+' || u == u'-')
+            return QStringLiteral("The password holds \"%1\", which the game's command line "
+                                  "would cut it at; it is not used.")
+                .arg(c);
+        if (u > 0xff)
+            return QStringLiteral("The password holds \"%1\", a character the game cannot "
+                                  "receive; it is not used.")
+                .arg(c);
+    }
+    return {};
+}
+
+Launch planWithPassword(const QString &location, const QString &address, const QString &password,
+                        const QString &wine)
+{
+    const QString problem = passwordProblem(password);
+    if (!problem.isEmpty()) {
+        Launch refused;
+        refused.error = problem;
+        return refused;
+    }
+    Launch launch = plan(location, address, wine);
+    if (!launch.error.isEmpty())
+        return launch;
+    // The password is set before the connect command reads it.
+    const int at = launch.arguments.indexOf(QStringLiteral("+connect"));
+    launch.arguments.insert(at, password);
+    launch.arguments.insert(at, QStringLiteral("password"));
+    launch.arguments.insert(at, QStringLiteral("+set"));
+    return launch;
+}
+
 } // namespace tarvex::GameLaunch

@@ -37,4 +37,17 @@ struct Launch
 // the caller). wine is the path of wine, or empty when there is none.
 Launch plan(const QString &location, const QString &address, const QString &wine);
 
+// Why password cannot be handed to the game's command line, or empty when it can.
+// The game joins its arguments into one console line and cuts it at `;`, `"`, line
+// breaks and other control bytes, at spaces between words and at `+`/`-`, which start
+// a new command; a password holding one would run the rest as commands of its own or
+// arrive cut short. Only Latin-1 text reaches the game unchanged.
+QString passwordProblem(const QString &password);
+
+// As plan(), joining a server that asks for password: `+set password PASSWORD` before
+// `+connect ADDRESS`, each word a separate argument. A refused password sets error and
+// starts nothing.
+Launch planWithPassword(const QString &location, const QString &address, const QString &password,
+                        const QString &wine);
+
 } // namespace tarvex::GameLaunch
