@@ -130,7 +130,8 @@ private slots:
         QCOMPARE(row(*d->Grid2, 2), (QStringList{"beta", "3", "120"}));
         QCOMPARE(row(*d->Grid2, 3), QStringList(3));
         QCOMPARE(row(*d->Grid2, 4), QStringList(3));
-        QCOMPARE(items(*d->List1), QStringList{"timelimit=20"});
+        // Every rule, the last one (after the last delimiter) included.
+        QCOMPARE(items(*d->List1), (QStringList{"timelimit=20", "fraglimit=30"}));
         QCOMPARE(folders.read(QStringLiteral("info.bat")),
                  "qstat -R -P -raw ^^VRAX^^ -q2s " + address.toLatin1() + ":27910 > tmp.txt\n");
         QVERIFY(folders.exists(QStringLiteral("tmp.txt")));
@@ -363,7 +364,7 @@ private slots:
                  (QStringList{"10.0.0.5:27910", "Test Server", "base1", "16", "2", "45"}));
         QCOMPARE(d->Grid2->Rows(), 4);
         QCOMPARE(row(*d->Grid2, 2), (QStringList{"beta", "3", "120"}));
-        QCOMPARE(items(*d->List1), (QStringList{"first rule", "second rule"}));
+        QCOMPARE(items(*d->List1), (QStringList{"first rule", "second rule", "third rule"}));
     }
 
     // Closing the main window ends the program: the wait stops at once, QStat with it,
