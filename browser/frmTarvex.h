@@ -190,6 +190,7 @@ private:
     RefreshPipeline *m_refresh = nullptr;
     QHash<quint64, StatusRow> m_statusRows; // by the server's address key
     bool m_pageOnlyRefresh = false;
+    QStringList m_sourceProblems; // unreadable [Sources] entries of this refresh
     bool m_askedServers = false; // the running refresh has asked the servers
     bool m_closing = false; // the window is closing: nothing more is shown
     QString m_refreshedText; // the status text once the refresh is over

@@ -92,7 +92,8 @@ void frmTarvex::setUpRefresh()
 
 void frmTarvex::ParseList()
 {
-    const QList<sources::SourceEntry> entries = sources::loadSources();
+    m_sourceProblems.clear();
+    const QList<sources::SourceEntry> entries = sources::loadSources(&m_sourceProblems);
     m_pageOnlyRefresh = sources::pageOnly(entries);
     m_askedServers = false;
     m_lastProgressMs = 0;
@@ -153,17 +154,35 @@ void frmTarvex::refreshListed(const RefreshPipeline::Listing &listing)
         }
         return;
     }
-    // A source that failed is named; the list from the others stands.
-    QStringList failed, errors;
+    // A source that failed is named with its address; the list from the others stands.
+    // What was left out, and why, is counted in the status line and told in its tooltip.
+    QStringList failed, notes = m_sourceProblems;
     for (const RefreshPipeline::Failure &f : listing.failures) {
-        failed << sources::kindName(f.entry.kind);
-        errors << QStringLiteral("%1: %2").arg(sources::describe(f.entry), f.error);
+        failed << sources::describe(f.entry);
+        notes << QStringLiteral("%1: %2").arg(sources::describe(f.entry), f.error);
     }
-    m_refreshedText = failed.isEmpty() ? RefreshedText
-                                       : QStringLiteral("Server list refreshed; not reached: %1.")
-                                             .arg(failed.join(QStringLiteral(", ")));
-    if (!errors.isEmpty())
-        Label1->setToolTip(errors.join(QLatin1Char('\n')));
+    for (const sources::SourceEntry &e : listing.empty)
+        notes << QStringLiteral("%1: no usable server address in its answer")
+                     .arg(sources::describe(e));
+    QStringList extras;
+    if (listing.skippedPrivate > 0)
+        extras << QStringLiteral("%1 private address%2 skipped")
+                      .arg(listing.skippedPrivate)
+                      .arg(listing.skippedPrivate == 1 ? QString() : QStringLiteral("es"));
+    if (rows.isEmpty())
+        extras << QStringLiteral("no server listed");
+    if (!m_sourceProblems.isEmpty())
+        extras << QStringLiteral("%1 unreadable source setting%2")
+                      .arg(m_sourceProblems.size())
+                      .arg(m_sourceProblems.size() == 1 ? QString() : QStringLiteral("s"));
+    QString text = failed.isEmpty() ? QStringLiteral("Server list refreshed")
+                                    : QStringLiteral("Server list refreshed; not reached: %1")
+                                          .arg(failed.join(QStringLiteral(", ")));
+    if (!extras.isEmpty())
+        text += QStringLiteral("; ") + extras.join(QStringLiteral("; "));
+    m_refreshedText =
+        failed.isEmpty() && extras.isEmpty() ? RefreshedText : text + QLatin1Char('.');
+    Label1->setToolTip(notes.join(QLatin1Char('\n')));
     setStatus(m_refreshedText);
 }
 

@@ -106,6 +106,9 @@ void RefreshPipeline::sourcesDone()
         lists.append(r.rows);
         listing.capped = listing.capped || r.capped;
         listing.refused += r.refused;
+        listing.skippedPrivate += r.skippedPrivate;
+        if (r.rows.isEmpty())
+            listing.empty.append(m_entries[i]);
     }
     dropFetches();
     if (lists.isEmpty()) {

@@ -51,6 +51,9 @@ public:
         bool pageOnly = false;
         bool capped = false; // a list was cut at its bound
         int refused = 0; // entries that were no usable address
+        int skippedPrivate = 0; // addresses more private than their list's host
+        // Sources that answered with no usable address at all.
+        QList<sources::SourceEntry> empty;
     };
 
     // The ping step: starts pinging the listed servers and calls pingFinished() when

@@ -176,4 +176,17 @@ std::optional<ListResult> parseMasterReply(const QByteArray &datagram, const QHo
 
 QByteArray masterQuery() { return QByteArray("query\n\0", 7); }
 
+AddressScope scopeOf(quint32 ip)
+{
+    const auto in = [ip](quint32 net, int bits) {
+        return (ip >> (32 - bits)) == (net >> (32 - bits));
+    };
+    if (in(0x7f000000, 8))
+        return AddressScope::Loopback;
+    if (in(0x0a000000, 8) || in(0xac100000, 12) || in(0xc0a80000, 16) || in(0xa9fe0000, 16)
+        || in(0x64400000, 10))
+        return AddressScope::Private;
+    return AddressScope::Public;
+}
+
 } // namespace tarvex::sources

@@ -41,6 +41,17 @@ enum class AddressCheck { Usable, LowPort, ThisNetwork, Broadcast, Multicast, Re
 // services, and 0.0.0.0/8, broadcast, multicast and reserved addresses are no host.
 AddressCheck checkAddress(const ServerAddress &address);
 
+// How far from the user an address lies: loopback, a private network (10/8, 172.16/12,
+// 192.168/16, 169.254/16, 100.64/10), or the public internet.
+enum class AddressScope { Loopback = 0, Private = 1, Public = 2 };
+AddressScope scopeOf(quint32 ip);
+
+// A list may name an address only when it is no more private than the address the list
+// came from: a list from a public host names public servers only, one from a private
+// network private or public ones, one from loopback anything. This keeps a list from
+// the internet from aiming queries and pings into the user's own network.
+inline bool mayName(AddressScope listFrom, quint32 ip) { return int(scopeOf(ip)) >= int(listFrom); }
+
 // "a.b.c.d:port" in strict dotted decimal (four parts of 0-255, no blanks, a port of
 // 1-65535). No value for anything else; nothing is looked up.
 std::optional<ServerAddress> parseAddressText(QStringView text);

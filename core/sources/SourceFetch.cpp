@@ -131,20 +131,72 @@ void SourceFetch::start(const SourceEntry &entry, const UdpTimings &timings)
             finishLater(failure(error));
             return;
         }
-        m_http->setMaxBytes(HttpTransfer::DefaultMaxBytes);
-        m_http->get(url);
+        startHttp(url, HttpTransfer::DefaultMaxBytes);
         return;
     }
     case SourceKind::TextList:
-    case SourceKind::BinaryList:
-        m_http->setMaxBytes(MaxListBodyBytes);
-        m_http->get(QUrl(entry.address.trimmed()));
-        return;
+    case SourceKind::BinaryList: startHttp(QUrl(entry.address.trimmed()), MaxListBodyBytes); return;
     case SourceKind::Master: startMaster(); return;
     case SourceKind::Lan: startLan(); return;
     case SourceKind::Favourites: finishLater(favourites(entry)); return;
     }
     finishLater(failure(QStringLiteral("Unknown source")));
+}
+
+void SourceFetch::startHttp(const QUrl &url, qint64 maxBytes)
+{
+    m_http->setMaxBytes(maxBytes);
+    const QString host = url.host();
+    const auto fetch = [this, url](AddressScope scope) {
+        m_listScope = scope;
+        m_http->get(url);
+    };
+    if (const auto literal = parseAddressText(host + QStringLiteral(":1"))) {
+        fetch(scopeOf(literal->ip));
+        return;
+    }
+    if (host.isEmpty()) {
+        // Refused by the transfer itself, with its own message.
+        fetch(AddressScope::Public);
+        return;
+    }
+    // The host's address decides which addresses its list may name.
+    const int generation = m_generation;
+    m_lookupId =
+        QHostInfo::lookupHost(host, this, [this, generation, fetch](const QHostInfo &info) {
+            if (generation != m_generation)
+                return;
+            m_lookupId = -1;
+            m_timer.stop();
+            disconnect(&m_timer, nullptr, this, nullptr);
+            for (const QHostAddress &a : info.addresses()) {
+                if (a.protocol() == QAbstractSocket::IPv4Protocol) {
+                    fetch(scopeOf(a.toIPv4Address()));
+                    return;
+                }
+            }
+            finish(failure(QStringLiteral("Host %1 not found").arg(info.hostName())));
+        });
+    connect(&m_timer, &QTimer::timeout, this,
+            [this, host] { finish(failure(QStringLiteral("Host %1 not found").arg(host))); });
+    m_timer.start(m_timings.lookupWaitMs);
+}
+
+FetchResult SourceFetch::scoped(FetchResult result) const
+{
+    if (m_entry.kind == SourceKind::Lan || m_entry.kind == SourceKind::Favourites
+        || m_listScope == AddressScope::Loopback)
+        return result;
+    QList<ListedServer> kept;
+    kept.reserve(result.rows.size());
+    for (ListedServer &row : result.rows) {
+        if (row.target && !mayName(m_listScope, row.target->ip))
+            ++result.skippedPrivate;
+        else
+            kept.append(std::move(row));
+    }
+    result.rows = std::move(kept);
+    return result;
 }
 
 void SourceFetch::httpFinished(const HttpTransfer::Result &fetched)
@@ -171,8 +223,8 @@ void SourceFetch::httpFinished(const HttpTransfer::Result &fetched)
         finish(failure(fetched.error));
         return;
     }
-    finish(fromList(m_entry.kind == SourceKind::TextList ? parseTextList(fetched.body)
-                                                         : parseBinaryList(fetched.body)));
+    finish(scoped(fromList(m_entry.kind == SourceKind::TextList ? parseTextList(fetched.body)
+                                                                : parseBinaryList(fetched.body))));
 }
 
 void SourceFetch::startMaster()
@@ -216,6 +268,7 @@ void SourceFetch::lookedUp(const QHostAddress &address)
     m_timer.stop();
     disconnect(&m_timer, nullptr, this, nullptr);
     m_master = address;
+    m_listScope = scopeOf(address.toIPv4Address());
     m_socket = new QUdpSocket(this);
     if (!m_socket->bind(QHostAddress::AnyIPv4, 0)) {
         finish(failure(m_socket->errorString()));
@@ -250,7 +303,7 @@ void SourceFetch::readMaster()
         const QNetworkDatagram d = m_socket->receiveDatagram(65536);
         if (const std::optional<ListResult> list = parseMasterReply(
                 d.data(), d.senderAddress(), quint16(d.senderPort()), m_master, m_masterPort)) {
-            finish(fromList(*list));
+            finish(scoped(fromList(*list)));
             return;
         }
     }

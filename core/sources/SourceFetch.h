@@ -24,6 +24,8 @@ struct FetchResult
     QList<ListedServer> rows;
     int refused = 0; // entries that were no usable address
     bool capped = false;
+    // Addresses left out because they are more private than the list's own host.
+    int skippedPrivate = 0;
 };
 
 // Timings of the UDP sources, in milliseconds.
@@ -64,6 +66,9 @@ private:
     void startLan();
     void readLan();
     void httpFinished(const tarvex::HttpTransfer::Result &fetched);
+    void startHttp(const QUrl &url, qint64 maxBytes);
+    // Drops the rows the list's host may not name (see mayName) and counts them.
+    FetchResult scoped(FetchResult result) const;
     void lookedUp(const QHostAddress &address);
     void finish(FetchResult result);
     void finishLater(FetchResult result);
@@ -75,6 +80,7 @@ private:
     QUdpSocket *m_socket = nullptr;
     QTimer m_timer;
     int m_lookupId = -1;
+    AddressScope m_listScope = AddressScope::Loopback; // where the list came from
     bool m_running = false;
     int m_generation = 0;
     // The master's address and port once looked up, and its tries so far.

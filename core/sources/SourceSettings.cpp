@@ -1,5 +1,7 @@
 #include "core/sources/SourceSettings.h"
 
+#include "core/browser/Settings.h"
+
 #include "core/sources/ServerAddress.h"
 
 #include <QRegularExpression>
@@ -143,8 +145,12 @@ QList<SourceEntry> defaultSources()
     return parseSourceList(QStringLiteral(TARVEX_DEFAULT_SOURCES));
 }
 
-QList<SourceEntry> loadSources()
+QList<SourceEntry> loadSources(QStringList *problems)
 {
+    const auto problem = [problems](const QString &text) {
+        if (problems)
+            problems->append(text);
+    };
     QSettings s = store();
     if (!s.childGroups().contains(SourcesGroup)) {
         if (s.contains(QStringLiteral("Endpoints/ServerListHost")))
@@ -152,7 +158,21 @@ QList<SourceEntry> loadSources()
         return defaultSources();
     }
     QList<SourceEntry> entries;
-    const int size = std::min(s.beginReadArray(SourcesGroup), 256);
+    const QString sizeText = s.value(SourcesGroup + QStringLiteral("/size")).toString();
+    bool sizeOk = false;
+    const int storedSize = sizeText.trimmed().toInt(&sizeOk);
+    const bool sizeUnread = !sizeOk || storedSize < 0;
+    if (sizeUnread && s.contains(SourcesGroup + QStringLiteral("/size")))
+        problem(QStringLiteral("[Sources] size=%1 is not a count of sources; the entries "
+                               "numbered from 1 are read until one is missing.")
+                    .arg(sizeText));
+    int size = std::min(s.beginReadArray(SourcesGroup), 256);
+    if (sizeUnread) {
+        // Read what is there rather than hide it.
+        size = 0;
+        while (size < 256 && s.contains(QStringLiteral("%1/kind").arg(size + 1)))
+            ++size;
+    }
     for (int i = 0; i < size; ++i) {
         s.setArrayIndex(i);
         const auto kind = kindFromKey(s.value(QStringLiteral("kind")).toString());
@@ -164,9 +184,16 @@ QList<SourceEntry> loadSources()
         e.address = address.metaType().id() == QMetaType::QStringList
             ? address.toStringList().join(QStringLiteral(", "))
             : address.toString();
+        // Read as every other stored Boolean; a value that is none is reported and the
+        // source left off rather than guessed on.
         const QString on = s.value(QStringLiteral("enabled"), QStringLiteral("True")).toString();
-        e.enabled = on.compare(QLatin1String("False"), Qt::CaseInsensitive) != 0
-            && on != QLatin1String("0");
+        const std::optional<bool> enabled = Settings::textToBool(on);
+        if (!enabled)
+            problem(QStringLiteral("[Sources] %1\\enabled=%2 is not True or False; the source "
+                                   "is left off.")
+                        .arg(i + 1)
+                        .arg(on));
+        e.enabled = enabled.value_or(false);
         entries.append(e);
     }
     s.endArray();

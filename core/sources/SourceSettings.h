@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 // The list sources the user has configured: the [Sources] group of the settings.
@@ -43,7 +44,8 @@ std::optional<QString> checkEntry(const SourceEntry &entry);
 
 // The configured sources: the [Sources] group when it exists; otherwise the page alone
 // when [Endpoints] ServerListHost is set, else the sources the program was built with.
-QList<SourceEntry> loadSources();
+// An entry that cannot be read is reported in *problems (one line each) and left off.
+QList<SourceEntry> loadSources(QStringList *problems = nullptr);
 // Replaces the [Sources] group; false when the settings could not be written.
 bool saveSources(const QList<SourceEntry> &entries);
 

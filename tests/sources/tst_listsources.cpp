@@ -51,6 +51,7 @@ private slots:
     void masterReply();
     void merge();
     void settingsRoundTrip();
+    void addressScopes();
     void httpLists();
     void master();
 };
@@ -160,6 +161,36 @@ void TestListSources::settingsRoundTrip()
     QVERIFY(checkEntry({SourceKind::TextList, "ftp://a/", true}));
     QVERIFY(checkEntry({SourceKind::Master, "a b", true}));
     QVERIFY(!checkEntry({SourceKind::Master, "master.example.org", true}));
+
+    // Booleans read as every other setting; what cannot be read is reported and left off;
+    // a size that is no count hides nothing.
+    settings.writeIni("[Sources]\n1\\kind=text\n1\\address=http://a/1\n1\\enabled=off\n"
+                      "2\\kind=text\n2\\address=http://a/2\n2\\enabled=0\n"
+                      "3\\kind=text\n3\\address=http://a/3\n3\\enabled=true\nsize=-1\n");
+    QStringList problems;
+    const QList<SourceEntry> read = loadSources(&problems);
+    QCOMPARE(read.size(), 3);
+    QCOMPARE(read[0].enabled, false);
+    QCOMPARE(read[1].enabled, false);
+    QCOMPARE(read[2].enabled, true);
+    QCOMPARE(problems.size(), 2);
+    QVERIFY2(problems[0].contains("size=-1"), qPrintable(problems[0]));
+    QVERIFY2(problems[1].contains("enabled=off"), qPrintable(problems[1]));
+}
+
+// A list names only addresses no more private than its own host.
+void TestListSources::addressScopes()
+{
+    QCOMPARE(scopeOf(0x7f000001), AddressScope::Loopback);
+    for (quint32 ip : {0x0a000001u, 0xac1f0001u, 0xc0a80101u, 0xa9fe0001u, 0x64400001u})
+        QCOMPARE(scopeOf(ip), AddressScope::Private);
+    for (quint32 ip : {0xac200001u, 0x08080808u, 0x64800001u})
+        QCOMPARE(scopeOf(ip), AddressScope::Public);
+    QVERIFY(!mayName(AddressScope::Public, 0xc0a80101u));
+    QVERIFY(!mayName(AddressScope::Public, 0x7f000001u));
+    QVERIFY(mayName(AddressScope::Private, 0xc0a80101u));
+    QVERIFY(!mayName(AddressScope::Private, 0x7f000001u));
+    QVERIFY(mayName(AddressScope::Loopback, 0x0a000001u));
 }
 
 void TestListSources::httpLists()

@@ -100,8 +100,9 @@ private slots:
                 row << w.Grid1->TextMatrix(r, c);
             QCOMPARE(row, expected[r - 1]);
         }
-        QCOMPARE(w.Label1->text(),
-                 QStringLiteral("Server list refreshed; not reached: binary list."));
+        // The failed source is named with its address.
+        QCOMPARE(w.Label1->text(), QStringLiteral("Server list refreshed; not reached: binary list ")
+                                       + m_lists.baseUrl() + QStringLiteral("/missing."));
         QVERIFY(m_prompts->messages().isEmpty());
         QCOMPARE(test::buttonStates(w), test::AllButtons);
     }
