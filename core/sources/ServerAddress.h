@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/model/ServerKey.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -19,7 +21,7 @@ struct ServerAddress
     quint32 ip = 0;
     quint16 port = 0;
 
-    quint64 key() const { return (quint64(ip) << 16) | port; }
+    quint64 key() const { return model::ServerKey::packAddress(ip, port); }
     QString toString() const; // "a.b.c.d:port"
     friend bool operator==(const ServerAddress &a, const ServerAddress &b)
     {

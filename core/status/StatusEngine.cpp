@@ -1,6 +1,7 @@
 #include "core/status/StatusEngine.h"
 
 #include "core/Program.h"
+#include "core/model/ServerKey.h"
 
 #include <QNetworkDatagram>
 #include <QUdpSocket>
@@ -205,8 +206,8 @@ void StatusEngine::readErrors()
             // (a fragmentation notice, say) say nothing about it.
             if (ee->ee_origin != SO_EE_ORIGIN_ICMP || ee->ee_type != 3 || ee->ee_code == 4)
                 continue;
-            const quint64 key =
-                (quint64(ntohl(original.sin_addr.s_addr)) << 16) | ntohs(original.sin_port);
+            const quint64 key = model::ServerKey::packAddress(ntohl(original.sin_addr.s_addr),
+                                                              ntohs(original.sin_port));
             const auto it = m_byKey.constFind(key);
             if (it != m_byKey.constEnd() && m_targets[*it].state == State::InFlight) {
                 --m_outstanding;
@@ -230,7 +231,8 @@ void StatusEngine::readAnswers()
         const quint32 ip = datagram.senderAddress().toIPv4Address(&ok);
         if (!ok)
             continue;
-        const auto it = m_byKey.constFind((quint64(ip) << 16) | quint16(datagram.senderPort()));
+        const auto it =
+            m_byKey.constFind(model::ServerKey::packAddress(ip, quint16(datagram.senderPort())));
         if (it == m_byKey.constEnd() || m_targets[*it].state == State::Done)
             continue;
         const std::optional<ServerStatus> status = parseStatusReply(datagram.data());
