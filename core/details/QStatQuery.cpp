@@ -111,18 +111,20 @@ QString resolveFolder(const Environment &env)
     return firstWritableFolder({QCoreApplication::applicationDirPath(), cacheFolder()});
 }
 
-QString batchLine(const QString &host)
+QString batchLine(const QString &host, int port)
 {
     return QStringLiteral("qstat -R -P -raw %1 -q2s %2:%3 > %4")
-        .arg(Module2::Delimiter, host, QString::number(ServerPort), OutputFileName);
+        .arg(Module2::Delimiter, host, QString::number(port), OutputFileName);
 }
 
-std::optional<QString> writeBatchFile(const QString &folder, const QString &host)
+std::optional<QString> writeBatchFile(const QString &folder, const QString &host, int port)
 {
     // The line goes to a shell and its host to QStat's command line: only a text that
     // can be nothing but a host name or a dotted address may be written into it.
     if (!Module1::IsPlainHost(host))
         return QStringLiteral("the server address is not a plain host name or IP address");
+    if (port < 1 || port > 65535)
+        return QStringLiteral("the server port is not a number from 1 to 65535");
     // A new file beside the old one, renamed over it: whatever sits at info.bat (a
     // symbolic link planted there, say) is replaced as a name, never written through.
     // QSaveFile is not used because it writes to a link's target.
@@ -130,7 +132,7 @@ std::optional<QString> writeBatchFile(const QString &folder, const QString &host
     QTemporaryFile file(target + QStringLiteral(".XXXXXX"));
     if (!file.open())
         return file.errorString();
-    const QByteArray line = batchLine(host).toLatin1() + '\n';
+    const QByteArray line = batchLine(host, port).toLatin1() + '\n';
     if (file.write(line) != line.size() || !file.flush())
         return file.errorString();
     file.close();
@@ -303,16 +305,16 @@ std::optional<QString> runFailureMessage(const RunResult &run, const QString &ho
     return std::nullopt;
 }
 
-QString problemMessage(const ServerProblem &problem, const QString &host)
+QString problemMessage(const ServerProblem &problem, const QString &host, int port)
 {
     switch (problem.kind) {
     case ServerProblem::Kind::Down:
         return QStringLiteral("The server %1 refused the query: no game server is running "
                               "on its port %2.")
             .arg(host)
-            .arg(ServerPort);
+            .arg(port);
     case ServerProblem::Kind::Timeout:
-        return QStringLiteral("The server %1 did not answer on port %2.").arg(host).arg(ServerPort);
+        return QStringLiteral("The server %1 did not answer on port %2.").arg(host).arg(port);
     case ServerProblem::Kind::Error: break;
     }
     return QStringLiteral("QStat could not query %1:\n%2")
@@ -369,7 +371,7 @@ std::optional<QString> incompleteOutputMessage(const QString &folder, const QStr
                   : QString());
 }
 
-Outcome query(const QString &host, const Environment &env, int summaryColumns,
+Outcome query(const QString &host, int port, const Environment &env, int summaryColumns,
               int playerColumns)
 {
     Outcome outcome;
@@ -391,10 +393,10 @@ Outcome query(const QString &host, const Environment &env, int summaryColumns,
 
     if (!Module1::IsPlainHost(host))
         return fail(Module1::NotPlainHostText);
-    if (const auto error = writeBatchFile(folder, host))
-        return fail(QStringLiteral("The query file could not be written:\n%1\n%2")
-                        .arg(QDir::toNativeSeparators(QDir(folder).filePath(BatchFileName)),
-                             *error));
+    if (const auto error = writeBatchFile(folder, host, port))
+        return fail(
+            QStringLiteral("The query file could not be written:\n%1\n%2")
+                .arg(QDir::toNativeSeparators(QDir(folder).filePath(BatchFileName)), *error));
 
     QDir::setCurrent(folder);
     outcome.run = runBatch(folder, searchPath(env, folder), env.timeoutMs);
@@ -411,7 +413,7 @@ Outcome query(const QString &host, const Environment &env, int summaryColumns,
     if (output->trimmed().isEmpty())
         return fail(noOutputMessage(host));
     if (const auto problem = serverProblem(*output))
-        return fail(problemMessage(*problem, host));
+        return fail(problemMessage(*problem, host, port));
 
     outcome.kind = Outcome::Kind::Loaded;
     outcome.incomplete = incompleteOutputMessage(folder, *output, host);
