@@ -4,6 +4,7 @@
 #include "core/Program.h"
 #include "core/browser/Module1.h"
 #include "core/details/Module2.h"
+#include "core/status/StatusReply.h"
 #include "core/text/TextRules.h"
 
 #include <QCoreApplication>
@@ -82,7 +83,47 @@ void killGroup(QProcess &process)
     process.waitForFinished(KillWaitMs);
 }
 
+// The bytes of a field QStat wrote in hexadecimal; no value for any other text (an
+// odd length or a character that is no hex digit).
+std::optional<QByteArray> hexBytes(const QString &field)
+{
+    if (field.size() % 2 != 0)
+        return std::nullopt;
+    for (const QChar c : field) {
+        const char16_t u = c.unicode();
+        if (!((u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F')))
+            return std::nullopt;
+    }
+    return QByteArray::fromHex(field.toLatin1());
+}
+
+QString trimSpaces(QString text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin] == u' ')
+        ++begin;
+    while (end > begin && text[end - 1] == u' ')
+        --end;
+    return text.mid(begin, end - begin);
+}
+
 } // namespace
+
+void decodeHexFields(Module2::Details &details)
+{
+    for (QStringList &player : details.players) {
+        if (player.isEmpty())
+            continue;
+        if (const auto bytes = hexBytes(player[0]))
+            player[0] = trimSpaces(status::decodeName(*bytes));
+    }
+    constexpr int MapColumn = 2;
+    if (details.summary.size() > MapColumn) {
+        if (const auto bytes = hexBytes(details.summary[MapColumn]))
+            details.summary[MapColumn] = trimSpaces(text::utf8OrLatin1(*bytes));
+    }
+}
 
 Environment &environment()
 {
@@ -113,7 +154,9 @@ QString resolveFolder(const Environment &env)
 
 QString batchLine(const QString &host, int port)
 {
-    return QStringLiteral("qstat -R -P -raw %1 -q2s %2:%3 > %4")
+    // -hpn: player names (and the map) in hexadecimal, as the server sent them; QStat
+    // itself would strip their high bits and drop the Quake 2 glyph bytes.
+    return QStringLiteral("qstat -hpn -R -P -raw %1 -q2s %2:%3 > %4")
         .arg(Module2::Delimiter, host, QString::number(port), OutputFileName);
 }
 
@@ -418,6 +461,7 @@ Outcome query(const QString &host, int port, const Environment &env, int summary
     outcome.kind = Outcome::Kind::Loaded;
     outcome.incomplete = incompleteOutputMessage(folder, *output, host);
     outcome.details = Module2::Parse(*output, summaryColumns, playerColumns);
+    decodeHexFields(outcome.details);
     return outcome;
 }
 

@@ -115,6 +115,11 @@ QString unreadableOutputMessage(const QString &folder, const QString &host);
 std::optional<QString> incompleteOutputMessage(const QString &folder, const QString &output,
                                                const QString &host);
 
+// Player names and the map that QStat wrote in hexadecimal, decoded: the names as the
+// server list decodes them (status::decodeName), the map as UTF-8 or Latin-1. A field
+// that is not hexadecimal stays as it is.
+void decodeHexFields(Module2::Details &details);
+
 // One details query from start to end: the folder resolved, an earlier answer
 // deleted, the batch file written, QStat run, its output read, checked and parsed for
 // grids of the given column counts.

@@ -95,7 +95,8 @@ private slots:
         Q2Responder responder;
         Q2ServerConfig config;
         config.info = TestInfo;
-        config.players = {{12, 50, "alpha"}, {3, 120, "beta "}};
+        // A name in the Quake 2 glyphs: high-bit letters and a bracket byte.
+        config.players = {{12, 50, "alpha"}, {3, 120, "b\xe5ta\x10 "}};
         QString address;
         // On another port than Quake 2's: a query of 27910 would find nothing there.
         QVERIFY(startServer(responder, config, &address, 27911));
@@ -129,12 +130,14 @@ private slots:
         // QStat ends its output with an empty line: one more blank row.
         QCOMPARE(d->Grid2->Rows(), 5);
         QCOMPARE(row(*d->Grid2, 1), (QStringList{"alpha", "12", "50"}));
-        QCOMPARE(row(*d->Grid2, 2), (QStringList{"beta", "3", "120"}));
+        // Decoded as the server list decodes names.
+        QCOMPARE(row(*d->Grid2, 2), (QStringList{"beta[", "3", "120"}));
         QCOMPARE(row(*d->Grid2, 3), QStringList(3));
         QCOMPARE(row(*d->Grid2, 4), QStringList(3));
         QCOMPARE(items(*d->List1), (QStringList{"timelimit=20", "fraglimit=30"}));
         QCOMPARE(folders.read(QStringLiteral("info.bat")),
-                 "qstat -R -P -raw ^^VRAX^^ -q2s " + address.toLatin1() + ":27911 > tmp.txt\n");
+                 "qstat -hpn -R -P -raw ^^VRAX^^ -q2s " + address.toLatin1()
+                     + ":27911 > tmp.txt\n");
         QVERIFY(folders.exists(QStringLiteral("tmp.txt")));
 
         // Closing unloads the window and deletes the answer; the script stays.
@@ -270,7 +273,7 @@ private slots:
             // Debian 12's quakestat aborts on such a name in its default output form.
             config.mode = Q2ServerConfig::Mode::LongName;
             QVERIFY(startServer(responder, config, &address));
-            folders.putStandIn("exec quakestat -P -q2s \"$6\"");
+            folders.putStandIn("exec quakestat -P -q2s \"$7\"");
         } else if (setup == "hang") {
             QStatQuery::environment().timeoutMs = 1000;
             folders.putStandIn("exec sleep 30");
@@ -360,7 +363,7 @@ private slots:
         test::PromptRecorder prompts;
         // The stand-in answers with the address it was asked about as the server's.
         folders.putStandIn("printf 'Q2S^^VRAX^^%s^^VRAX^^Name^^VRAX^^map^^VRAX^^8^^VRAX^^0"
-                           "^^VRAX^^5^^VRAX^^0\\n\\n' \"$6\"");
+                           "^^VRAX^^5^^VRAX^^0\\n\\n' \"$7\"");
         frmTarvex w{nullptr, frmTarvex::PingControl::Skip};
         selectServer(w, cell);
         w.cmdMoreInfo_Click();
@@ -369,7 +372,7 @@ private slots:
         QVERIFY(d && d->isVisible());
         QCOMPARE(d->Grid1->TextMatrix(1, 0), asked);
         QCOMPARE(folders.read(QStringLiteral("info.bat")),
-                 "qstat -R -P -raw ^^VRAX^^ -q2s " + asked.toLatin1() + " > tmp.txt\n");
+                 "qstat -hpn -R -P -raw ^^VRAX^^ -q2s " + asked.toLatin1() + " > tmp.txt\n");
     }
 
     void lineEndsDisplayAlike_data()

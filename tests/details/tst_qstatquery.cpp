@@ -50,7 +50,7 @@ private slots:
         test::QueryFolders folders;
         QVERIFY(!QStatQuery::writeBatchFile(folders.folder(), host));
         QCOMPARE(folders.read(QStringLiteral("info.bat")),
-                 "qstat -R -P -raw ^^VRAX^^ -q2s " + host.toLatin1() + ":27910 > tmp.txt\n");
+                 "qstat -hpn -R -P -raw ^^VRAX^^ -q2s " + host.toLatin1() + ":27910 > tmp.txt\n");
     }
 
     // Anything a shell or QStat could read as more than a host leaves no script behind
@@ -113,7 +113,7 @@ private slots:
         QCOMPARE(v.readAll(), QByteArray("keep\n"));
         QFile batch(folder + "/info.bat");
         QVERIFY(batch.open(QIODevice::ReadOnly));
-        QVERIFY(batch.readAll().startsWith("qstat -R -P -raw"));
+        QVERIFY(batch.readAll().startsWith("qstat -hpn -R -P -raw"));
         QCOMPARE(QDir(folder).entryList({"info.bat*"}, QDir::AllEntries | QDir::System),
                  QStringList{"info.bat"}); // no temporary file left behind
     }
@@ -152,7 +152,7 @@ private slots:
         QCOMPARE(result.exitCode, 0);
         QCOMPARE(QString::fromLocal8Bit(folders.read(QStringLiteral("called.txt"))),
                  QFileInfo(folders.folder()).canonicalFilePath()
-                     + "\n-R\n-P\n-raw\n^^VRAX^^\n-q2s\n10.0.0.5:27910\n");
+                     + "\n-hpn\n-R\n-P\n-raw\n^^VRAX^^\n-q2s\n10.0.0.5:27910\n");
         QCOMPARE(QStatQuery::readOutput(folders.folder()), QStringLiteral("answer\n"));
         QVERIFY(!QStatQuery::runFailureMessage(result, "10.0.0.5", folders.folder()));
     }
