@@ -125,11 +125,6 @@ frmMoreInfo::LoadResult frmMoreInfo::Form_Load()
         if (Program::endRequested() || !self)
             return LoadResult::ProgramEnded;
     }
-    const Module2::Cut &texts = outcome.details.texts;
-    Module2::RawData = texts.rawData;
-    Module2::ServerLine = texts.serverLine;
-    Module2::RulesLine = texts.rulesLine;
-    Module2::PlayerLines = texts.playerLines;
     showDetails(outcome.details);
     return LoadResult::Loaded;
 }
