@@ -246,6 +246,20 @@ private slots:
         QVERIFY2(spent < 0.2, qPrintable(QString::number(spent)));
     }
 
+    // Names QStat wrote in hexadecimal read as the server list reads them (glyph bytes
+    // kept, high bits stripped); a field that is not hexadecimal is left alone.
+    void hexFieldsDecoded()
+    {
+        Module2::Details d;
+        d.summary = QStringList{"10.0.0.5:27910", "Name", "6261736531", "8", "2", "5"};
+        d.players = {{"c16c70686112", "5", "20"}, {"b\u00e9ta", "1", "9"}, {"abc", "0", "0"}, {}};
+        QStatQuery::decodeHexFields(d);
+        QCOMPARE(d.summary[2], QStringLiteral("base1"));
+        QCOMPARE(d.players[0][0], QStringLiteral("Alpha0"));
+        QCOMPARE(d.players[1][0], QStringLiteral("b\u00e9ta"));
+        QCOMPARE(d.players[2][0], QStringLiteral("abc")); // odd length
+    }
+
     void readOutput_data()
     {
         QTest::addColumn<QByteArray>("bytes");
