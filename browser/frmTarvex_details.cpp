@@ -17,8 +17,9 @@ void frmTarvex::cmdMoreInfo_Click()
                        ui::MsgIcon::Information);
         return;
     }
-    // The port of the Address cell is dropped: the query always goes to port 27910.
-    Module1::ServerIP = Module1::HostPart(Grid1->TextMatrix(row, ColAddress));
+    // The query goes to the cell's port, or to Quake 2's when the cell names none.
+    const QString address = Grid1->TextMatrix(row, ColAddress);
+    const QString host = Module1::HostPart(address);
 
     // A window that was closed or failed to load may await its deletion: it counts as
     // not loaded, and a fresh one takes its place.
@@ -27,12 +28,12 @@ void frmTarvex::cmdMoreInfo_Click()
         m_moreInfo->Show();
         return;
     }
-    if (Module1::ServerIP.isEmpty()) {
+    if (host.isEmpty()) {
         ui::messageBox(this, QStringLiteral("The selected row holds no server address."),
                        ui::MsgIcon::Information);
         return;
     }
-    if (!Module1::IsPlainHost(Module1::ServerIP)) {
+    if (!Module1::IsPlainAddress(address)) {
         ui::messageBox(this,
                        Module1::NotPlainHostText
                            + QStringLiteral("\n\nAn address may hold only letters, digits, "
@@ -40,7 +41,7 @@ void frmTarvex::cmdMoreInfo_Click()
                        ui::MsgIcon::Warning);
         return;
     }
-    m_moreInfo = new frmMoreInfo(this);
+    m_moreInfo = new frmMoreInfo(this, host, Module1::PortPart(address, QStatQuery::DefaultPort));
     m_moreInfo->Show();
 }
 

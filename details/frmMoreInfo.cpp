@@ -1,6 +1,5 @@
 #include "details/frmMoreInfo.h"
 
-#include "core/browser/Module1.h"
 #include "details/ListBox.h"
 #include "core/details/Module2.h"
 #include "core/details/QStatQuery.h"
@@ -38,9 +37,11 @@ constexpr int AlignLeftTop = 0;
 
 } // namespace
 
-frmMoreInfo::frmMoreInfo(QWidget *owner)
+frmMoreInfo::frmMoreInfo(QWidget *owner, const QString &host, int port)
     : QWidget(owner,
-              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      m_host(host),
+      m_port(port)
 {
     setObjectName(QStringLiteral("frmMoreInfo"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -107,8 +108,8 @@ frmMoreInfo::LoadResult frmMoreInfo::Form_Load()
     const QPointer<frmMoreInfo> self(this);
     // The query processes window events while QStat runs, so this window may be gone
     // when it returns.
-    QStatQuery::Outcome outcome = QStatQuery::query(Module1::ServerIP, QStatQuery::environment(),
-                                                    Grid1->Cols(), Grid2->Cols());
+    QStatQuery::Outcome outcome =
+        QStatQuery::query(m_host, m_port, QStatQuery::environment(), Grid1->Cols(), Grid2->Cols());
     if (!self)
         return LoadResult::ProgramEnded;
     m_folder = outcome.folder;
@@ -124,11 +125,6 @@ frmMoreInfo::LoadResult frmMoreInfo::Form_Load()
         if (Program::endRequested() || !self)
             return LoadResult::ProgramEnded;
     }
-    const Module2::Cut &texts = outcome.details.texts;
-    Module2::RawData = texts.rawData;
-    Module2::ServerLine = texts.serverLine;
-    Module2::RulesLine = texts.rulesLine;
-    Module2::PlayerLines = texts.playerLines;
     showDetails(outcome.details);
     return LoadResult::Loaded;
 }

@@ -14,7 +14,7 @@ class ListBox;
 
 // The details window: the live status of one server as QStat reports it, with a
 // summary row (Grid1), the players (Grid2) and the rules (List1). The main window owns
-// the one instance. Loading it runs the query for Module1::ServerIP and fills it; it
+// the one instance. Loading it runs the query for the server it was made for and fills it; it
 // becomes visible only once that is done. Closing it unloads it (the object is
 // deleted), so the next "More Server Info" loads a fresh one and runs a new query.
 class frmMoreInfo final : public QWidget
@@ -24,7 +24,11 @@ class frmMoreInfo final : public QWidget
 public:
     enum class State { NotLoaded, Loading, Shown };
 
-    explicit frmMoreInfo(QWidget *owner);
+    // host: a plain host name or address; port: the server's port.
+    frmMoreInfo(QWidget *owner, const QString &host, int port);
+
+    QString host() const { return m_host; }
+    int port() const { return m_port; }
     ~frmMoreInfo() override;
 
     // Loads the window when it is not loaded and shows it; a shown window is only
@@ -58,6 +62,8 @@ private:
     LoadResult fail(const QString &message);
 
     State m_state = State::NotLoaded;
+    QString m_host;
+    int m_port = QStatQuery::DefaultPort;
     QString m_folder;
     QStatQuery::RunResult m_lastRun;
 };

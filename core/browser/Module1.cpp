@@ -5,8 +5,6 @@
 
 namespace tarvex::Module1 {
 
-QString ServerIP;
-
 const QString NotPlainHostText =
     QStringLiteral("The selected server's address is not a host name or IP address, so it "
                    "was not queried.");
@@ -15,6 +13,16 @@ QString HostPart(const QString &address)
 {
     const qsizetype colon = address.indexOf(QLatin1Char(':'));
     return colon < 0 ? address : address.left(colon);
+}
+
+int PortPart(const QString &address, int defaultPort)
+{
+    const qsizetype colon = address.indexOf(QLatin1Char(':'));
+    if (colon < 0)
+        return defaultPort;
+    bool ok = false;
+    const int port = address.mid(colon + 1).toInt(&ok);
+    return ok && port >= 1 && port <= 65535 ? port : defaultPort;
 }
 
 std::optional<QString> ShortPathOf(const QString &path)

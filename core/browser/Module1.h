@@ -6,12 +6,12 @@
 // Helpers shared by the main window and the details window.
 namespace tarvex::Module1 {
 
-// Host part of the server chosen for "More Server Info": written by the main window,
-// read by the details window's load step.
-extern QString ServerIP;
-
 // Host part of an address text: everything before its first ":", or the whole text.
 QString HostPart(const QString &address);
+
+// Port of an address text: the number after its first ":", or defaultPort when the
+// text names none. Meant for addresses that IsPlainAddress() accepts.
+int PortPart(const QString &address, int defaultPort);
 
 // The stored form of a chosen file's path: absolute and cleaned, symbolic links left
 // as they are. No value (the "file not found" failure) when no such file exists, when

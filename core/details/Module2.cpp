@@ -5,11 +5,6 @@
 
 namespace tarvex::Module2 {
 
-QString RawData;
-QString ServerLine;
-QString RulesLine;
-QString PlayerLines;
-
 namespace {
 
 constexpr qsizetype DelimiterLength = 8;

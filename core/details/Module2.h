@@ -8,21 +8,11 @@ namespace tarvex {
 
 // QStat's raw output and the three parsers that turn it into the details window's
 // display. The output is cut into three texts (the server line, the rules line and the
-// player lines) which the parsers read; the texts below hold the last shown output's
-// pieces, as the parsers left them.
+// player lines) which the parsers read.
 namespace Module2 {
 
 // Separates the fields of QStat's raw output; the details query passes it to QStat.
 inline const QString Delimiter = QStringLiteral("^^VRAX^^");
-
-// The whole output as read; after CutOutput, the text that follows the first line.
-extern QString RawData;
-// The server line without its first field (the server type); ends with the line's CR.
-extern QString ServerLine;
-// The rules line: the LF before it, the line, and its CR.
-extern QString RulesLine;
-// The player lines: everything after the rules line's CR, starting with its LF.
-extern QString PlayerLines;
 
 // The text with a CR put before every LF that has none. QStat writes LF line ends on
 // Linux; the cut and the parsers work on CR LF lines, so both forms display alike.
@@ -32,8 +22,11 @@ QString WithCrLf(const QString &text);
 struct Cut
 {
     QString rawData; // the text that follows the first line
+    // The server line without its first field (the server type); ends with its CR.
     QString serverLine;
+    // The rules line: the LF before it, the line, and its CR.
     QString rulesLine;
+    // The player lines: everything after the rules line's CR, starting with its LF.
     QString playerLines;
 };
 

@@ -4,6 +4,7 @@
 #include "core/Program.h"
 #include "core/browser/Module1.h"
 #include "core/details/Module2.h"
+#include "core/status/StatusReply.h"
 #include "core/text/TextRules.h"
 
 #include <QCoreApplication>
@@ -82,7 +83,47 @@ void killGroup(QProcess &process)
     process.waitForFinished(KillWaitMs);
 }
 
+// The bytes of a field QStat wrote in hexadecimal; no value for any other text (an
+// odd length or a character that is no hex digit).
+std::optional<QByteArray> hexBytes(const QString &field)
+{
+    if (field.size() % 2 != 0)
+        return std::nullopt;
+    for (const QChar c : field) {
+        const char16_t u = c.unicode();
+        if (!((u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F')))
+            return std::nullopt;
+    }
+    return QByteArray::fromHex(field.toLatin1());
+}
+
+QString trimSpaces(QString text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin] == u' ')
+        ++begin;
+    while (end > begin && text[end - 1] == u' ')
+        --end;
+    return text.mid(begin, end - begin);
+}
+
 } // namespace
+
+void decodeHexFields(Module2::Details &details)
+{
+    for (QStringList &player : details.players) {
+        if (player.isEmpty())
+            continue;
+        if (const auto bytes = hexBytes(player[0]))
+            player[0] = trimSpaces(status::decodeName(*bytes));
+    }
+    constexpr int MapColumn = 2;
+    if (details.summary.size() > MapColumn) {
+        if (const auto bytes = hexBytes(details.summary[MapColumn]))
+            details.summary[MapColumn] = trimSpaces(text::utf8OrLatin1(*bytes));
+    }
+}
 
 Environment &environment()
 {
@@ -111,18 +152,22 @@ QString resolveFolder(const Environment &env)
     return firstWritableFolder({QCoreApplication::applicationDirPath(), cacheFolder()});
 }
 
-QString batchLine(const QString &host)
+QString batchLine(const QString &host, int port)
 {
-    return QStringLiteral("qstat -R -P -raw %1 -q2s %2:%3 > %4")
-        .arg(Module2::Delimiter, host, QString::number(ServerPort), OutputFileName);
+    // -hpn: player names (and the map) in hexadecimal, as the server sent them; QStat
+    // itself would strip their high bits and drop the Quake 2 glyph bytes.
+    return QStringLiteral("qstat -hpn -R -P -raw %1 -q2s %2:%3 > %4")
+        .arg(Module2::Delimiter, host, QString::number(port), OutputFileName);
 }
 
-std::optional<QString> writeBatchFile(const QString &folder, const QString &host)
+std::optional<QString> writeBatchFile(const QString &folder, const QString &host, int port)
 {
     // The line goes to a shell and its host to QStat's command line: only a text that
     // can be nothing but a host name or a dotted address may be written into it.
     if (!Module1::IsPlainHost(host))
         return QStringLiteral("the server address is not a plain host name or IP address");
+    if (port < 1 || port > 65535)
+        return QStringLiteral("the server port is not a number from 1 to 65535");
     // A new file beside the old one, renamed over it: whatever sits at info.bat (a
     // symbolic link planted there, say) is replaced as a name, never written through.
     // QSaveFile is not used because it writes to a link's target.
@@ -130,7 +175,7 @@ std::optional<QString> writeBatchFile(const QString &folder, const QString &host
     QTemporaryFile file(target + QStringLiteral(".XXXXXX"));
     if (!file.open())
         return file.errorString();
-    const QByteArray line = batchLine(host).toLatin1() + '\n';
+    const QByteArray line = batchLine(host, port).toLatin1() + '\n';
     if (file.write(line) != line.size() || !file.flush())
         return file.errorString();
     file.close();
@@ -303,16 +348,16 @@ std::optional<QString> runFailureMessage(const RunResult &run, const QString &ho
     return std::nullopt;
 }
 
-QString problemMessage(const ServerProblem &problem, const QString &host)
+QString problemMessage(const ServerProblem &problem, const QString &host, int port)
 {
     switch (problem.kind) {
     case ServerProblem::Kind::Down:
         return QStringLiteral("The server %1 refused the query: no game server is running "
                               "on its port %2.")
             .arg(host)
-            .arg(ServerPort);
+            .arg(port);
     case ServerProblem::Kind::Timeout:
-        return QStringLiteral("The server %1 did not answer on port %2.").arg(host).arg(ServerPort);
+        return QStringLiteral("The server %1 did not answer on port %2.").arg(host).arg(port);
     case ServerProblem::Kind::Error: break;
     }
     return QStringLiteral("QStat could not query %1:\n%2")
@@ -369,7 +414,7 @@ std::optional<QString> incompleteOutputMessage(const QString &folder, const QStr
                   : QString());
 }
 
-Outcome query(const QString &host, const Environment &env, int summaryColumns,
+Outcome query(const QString &host, int port, const Environment &env, int summaryColumns,
               int playerColumns)
 {
     Outcome outcome;
@@ -391,10 +436,10 @@ Outcome query(const QString &host, const Environment &env, int summaryColumns,
 
     if (!Module1::IsPlainHost(host))
         return fail(Module1::NotPlainHostText);
-    if (const auto error = writeBatchFile(folder, host))
-        return fail(QStringLiteral("The query file could not be written:\n%1\n%2")
-                        .arg(QDir::toNativeSeparators(QDir(folder).filePath(BatchFileName)),
-                             *error));
+    if (const auto error = writeBatchFile(folder, host, port))
+        return fail(
+            QStringLiteral("The query file could not be written:\n%1\n%2")
+                .arg(QDir::toNativeSeparators(QDir(folder).filePath(BatchFileName)), *error));
 
     QDir::setCurrent(folder);
     outcome.run = runBatch(folder, searchPath(env, folder), env.timeoutMs);
@@ -411,11 +456,12 @@ Outcome query(const QString &host, const Environment &env, int summaryColumns,
     if (output->trimmed().isEmpty())
         return fail(noOutputMessage(host));
     if (const auto problem = serverProblem(*output))
-        return fail(problemMessage(*problem, host));
+        return fail(problemMessage(*problem, host, port));
 
     outcome.kind = Outcome::Kind::Loaded;
     outcome.incomplete = incompleteOutputMessage(folder, *output, host);
     outcome.details = Module2::Parse(*output, summaryColumns, playerColumns);
+    decodeHexFields(outcome.details);
     return outcome;
 }
 

@@ -12,8 +12,8 @@ namespace tarvex::QStatQuery {
 inline const QString BatchFileName = QStringLiteral("info.bat");
 inline const QString OutputFileName = QStringLiteral("tmp.txt");
 inline const QString ShellProgram = QStringLiteral("/bin/sh");
-// Every query goes to the Quake 2 port, whatever port the server list gave.
-constexpr int ServerPort = 27910;
+// The Quake 2 port, asked when the server's address names no port of its own.
+constexpr int DefaultPort = 27910;
 // At most this much of the output file is read.
 constexpr qint64 MaxOutputBytes = 1 << 20;
 constexpr int DefaultTimeoutMs = 15000;
@@ -43,14 +43,15 @@ Environment &environment();
 QString resolveFolder(const Environment &env);
 QString firstWritableFolder(const QStringList &candidates);
 
-// The batch file's one line for host (no line end).
-QString batchLine(const QString &host);
+// The batch file's one line for host and port (no line end).
+QString batchLine(const QString &host, int port = DefaultPort);
 
 // Writes info.bat into folder: the batch line ended by a lone LF (a CR would become
 // part of the output file's name under sh). The file is written under a new name and
 // renamed into place, so a link at info.bat is replaced, never followed. Refuses, writing nothing,
 // a host that is not a plain host name or dotted address. No value on success, else the reason.
-std::optional<QString> writeBatchFile(const QString &folder, const QString &host);
+std::optional<QString> writeBatchFile(const QString &folder, const QString &host,
+                                      int port = DefaultPort);
 
 // Deletes tmp.txt in folder; a missing file is no failure.
 void deleteOutput(const QString &folder);
@@ -104,7 +105,7 @@ std::optional<ServerProblem> serverProblem(const QString &output);
 // (exit code 0, or any other code that is not the shell's "not found"/"cannot run").
 std::optional<QString> runFailureMessage(const RunResult &run, const QString &host,
                                          const QString &folder);
-QString problemMessage(const ServerProblem &problem, const QString &host);
+QString problemMessage(const ServerProblem &problem, const QString &host, int port);
 QString noOutputMessage(const QString &host);
 // Why the output file in folder gave no text: missing, a folder, not a regular file,
 // not readable. Used when readOutput() gives no value.
@@ -113,6 +114,11 @@ QString unreadableOutputMessage(const QString &folder, const QString &host);
 // no value. The details are still shown after it.
 std::optional<QString> incompleteOutputMessage(const QString &folder, const QString &output,
                                                const QString &host);
+
+// Player names and the map that QStat wrote in hexadecimal, decoded: the names as the
+// server list decodes them (status::decodeName), the map as UTF-8 or Latin-1. A field
+// that is not hexadecimal stays as it is.
+void decodeHexFields(Module2::Details &details);
 
 // One details query from start to end: the folder resolved, an earlier answer
 // deleted, the batch file written, QStat run, its output read, checked and parsed for
@@ -135,7 +141,7 @@ struct Outcome
     std::optional<QString> incomplete;
     Module2::Details details;
 };
-Outcome query(const QString &host, const Environment &env, int summaryColumns,
+Outcome query(const QString &host, int port, const Environment &env, int summaryColumns,
               int playerColumns);
 
 } // namespace tarvex::QStatQuery

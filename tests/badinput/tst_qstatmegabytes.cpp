@@ -87,7 +87,7 @@ private slots:
         QCOMPARE(row(*details->Grid1, 1),
                  (QStringList{"10.0.0.5:27910", QStringLiteral("Caf\u00e9 \u03a9 Server"), "q2dm1",
                               "16", "2", "12"}));
-        QCOMPARE(details->List1->ListCount(), 3);
+        QCOMPARE(details->List1->ListCount(), 3); // the last rule included
         QCOMPARE(details->List1->List(1), QStringLiteral("fraglimit=30"));
         QCOMPARE(details->List1->List(2), QStringLiteral("version=3.20"));
         // Every whole player line of the first MiB, the cut one not; then the blank row.

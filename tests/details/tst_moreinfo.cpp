@@ -27,8 +27,8 @@ namespace {
 const QByteArray TestInfo =
     "\\hostname\\Test Server\\mapname\\base1\\maxclients\\16\\timelimit\\20\\fraglimit\\30";
 
-// QStat always asks port 27910, which another program may hold on 127.0.0.1: each
-// server takes an address of its own somewhere in 127.0.0.0/8.
+// The Quake 2 ports may be held by another program on 127.0.0.1: each server takes an
+// address of its own somewhere in 127.0.0.0/8.
 QString randomLoopbackAddress()
 {
     QRandomGenerator *rng = QRandomGenerator::global();
@@ -38,12 +38,13 @@ QString randomLoopbackAddress()
         .arg(rng->bounded(1, 255));
 }
 
-bool startServer(Q2Responder &responder, Q2ServerConfig config, QString *address)
+bool startServer(Q2Responder &responder, Q2ServerConfig config, QString *address,
+                 quint16 port = 27910)
 {
     for (int attempt = 0; attempt < 20; ++attempt) {
         *address = randomLoopbackAddress();
         config.address = QHostAddress(*address);
-        config.port = 27910;
+        config.port = port;
         if (responder.addServer(config))
             return true;
     }
@@ -94,9 +95,11 @@ private slots:
         Q2Responder responder;
         Q2ServerConfig config;
         config.info = TestInfo;
-        config.players = {{12, 50, "alpha"}, {3, 120, "beta "}};
+        // A name in the Quake 2 glyphs: high-bit letters and a bracket byte.
+        config.players = {{12, 50, "alpha"}, {3, 120, "b\xe5ta\x10 "}};
         QString address;
-        QVERIFY(startServer(responder, config, &address));
+        // On another port than Quake 2's: a query of 27910 would find nothing there.
+        QVERIFY(startServer(responder, config, &address, 27911));
 
         frmTarvex w{nullptr, frmTarvex::PingControl::Skip};
         bool visibleDuringQuery = true;
@@ -105,7 +108,7 @@ private slots:
             visibleDuringQuery = d && d->isVisible();
         });
         folders.write(QStringLiteral("tmp.txt"), "stale answer of an earlier query\n");
-        selectServer(w, address + ":27911"); // the cell's port is not used
+        selectServer(w, address + ":27911");
         w.cmdMoreInfo_Click();
 
         QCOMPARE(prompts.messages(), QStringList());
@@ -121,19 +124,20 @@ private slots:
         QCOMPARE(row(*d->Grid2, 0), (QStringList{"Player", "Frags", "Ping"}));
         const QStringList summary = row(*d->Grid1, 1);
         QCOMPARE(summary.mid(0, 5),
-                 (QStringList{address + ":27910", "Test Server", "base1", "16", "2"}));
+                 (QStringList{address + ":27911", "Test Server", "base1", "16", "2"}));
         QVERIFY2(QRegularExpression(QStringLiteral("^\\d+$")).match(summary[5]).hasMatch(),
                  qPrintable(summary[5]));
         // QStat ends its output with an empty line: one more blank row.
         QCOMPARE(d->Grid2->Rows(), 5);
         QCOMPARE(row(*d->Grid2, 1), (QStringList{"alpha", "12", "50"}));
-        QCOMPARE(row(*d->Grid2, 2), (QStringList{"beta", "3", "120"}));
+        // Decoded as the server list decodes names.
+        QCOMPARE(row(*d->Grid2, 2), (QStringList{"beta[", "3", "120"}));
         QCOMPARE(row(*d->Grid2, 3), QStringList(3));
         QCOMPARE(row(*d->Grid2, 4), QStringList(3));
-        // Every rule, the last one (after the last delimiter) included.
         QCOMPARE(items(*d->List1), (QStringList{"timelimit=20", "fraglimit=30"}));
         QCOMPARE(folders.read(QStringLiteral("info.bat")),
-                 "qstat -R -P -raw ^^VRAX^^ -q2s " + address.toLatin1() + ":27910 > tmp.txt\n");
+                 "qstat -hpn -R -P -raw ^^VRAX^^ -q2s " + address.toLatin1()
+                     + ":27911 > tmp.txt\n");
         QVERIFY(folders.exists(QStringLiteral("tmp.txt")));
 
         // Closing unloads the window and deletes the answer; the script stays.
@@ -191,6 +195,8 @@ private slots:
         QTest::newRow("command after ;") << 1 << "1.2.3.4;touch owned" << notHost;
         QTest::newRow("command substitution") << 1 << "$(touch owned)" << notHost;
         QTest::newRow("option") << 1 << "-Oowned:27910" << notHost;
+        QTest::newRow("port out of range") << 1 << "10.0.0.5:65536" << notHost;
+        QTest::newRow("port not a number") << 1 << "10.0.0.5:x1" << notHost;
         QTest::newRow("blank") << 1 << "1.2.3.4 -o owned" << notHost;
         QTest::newRow("markup") << 1 << "<b>x</b>" << notHost;
     }
@@ -267,7 +273,7 @@ private slots:
             // Debian 12's quakestat aborts on such a name in its default output form.
             config.mode = Q2ServerConfig::Mode::LongName;
             QVERIFY(startServer(responder, config, &address));
-            folders.putStandIn("exec quakestat -P -q2s \"$6\"");
+            folders.putStandIn("exec quakestat -P -q2s \"$7\"");
         } else if (setup == "hang") {
             QStatQuery::environment().timeoutMs = 1000;
             folders.putStandIn("exec sleep 30");
@@ -337,6 +343,38 @@ private slots:
     }
 
     // The worked example through a stand-in QStat, once with CR LF and once with LF.
+    // QStat is asked on the row's own port; Quake 2's only when the cell names none.
+    void queryGoesToTheRowsPort_data()
+    {
+        QTest::addColumn<QString>("cell");
+        QTest::addColumn<QString>("asked");
+        QTest::newRow("port in the cell") << "10.0.0.5:27911"
+                                          << "10.0.0.5:27911";
+        QTest::newRow("no port") << "10.0.0.5"
+                                 << "10.0.0.5:27910";
+        QTest::newRow("host name, high port") << "q2.example.net:65535"
+                                              << "q2.example.net:65535";
+    }
+    void queryGoesToTheRowsPort()
+    {
+        QFETCH(QString, cell);
+        QFETCH(QString, asked);
+        test::QueryFolders folders;
+        test::PromptRecorder prompts;
+        // The stand-in answers with the address it was asked about as the server's.
+        folders.putStandIn("printf 'Q2S^^VRAX^^%s^^VRAX^^Name^^VRAX^^map^^VRAX^^8^^VRAX^^0"
+                           "^^VRAX^^5^^VRAX^^0\\n\\n' \"$7\"");
+        frmTarvex w{nullptr, frmTarvex::PingControl::Skip};
+        selectServer(w, cell);
+        w.cmdMoreInfo_Click();
+        QCOMPARE(prompts.messages(), QStringList());
+        frmMoreInfo *d = details(w);
+        QVERIFY(d && d->isVisible());
+        QCOMPARE(d->Grid1->TextMatrix(1, 0), asked);
+        QCOMPARE(folders.read(QStringLiteral("info.bat")),
+                 "qstat -hpn -R -P -raw ^^VRAX^^ -q2s " + asked.toLatin1() + " > tmp.txt\n");
+    }
+
     void lineEndsDisplayAlike_data()
     {
         QTest::addColumn<bool>("crlf");

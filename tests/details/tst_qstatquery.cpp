@@ -50,7 +50,7 @@ private slots:
         test::QueryFolders folders;
         QVERIFY(!QStatQuery::writeBatchFile(folders.folder(), host));
         QCOMPARE(folders.read(QStringLiteral("info.bat")),
-                 "qstat -R -P -raw ^^VRAX^^ -q2s " + host.toLatin1() + ":27910 > tmp.txt\n");
+                 "qstat -hpn -R -P -raw ^^VRAX^^ -q2s " + host.toLatin1() + ":27910 > tmp.txt\n");
     }
 
     // Anything a shell or QStat could read as more than a host leaves no script behind
@@ -113,7 +113,7 @@ private slots:
         QCOMPARE(v.readAll(), QByteArray("keep\n"));
         QFile batch(folder + "/info.bat");
         QVERIFY(batch.open(QIODevice::ReadOnly));
-        QVERIFY(batch.readAll().startsWith("qstat -R -P -raw"));
+        QVERIFY(batch.readAll().startsWith("qstat -hpn -R -P -raw"));
         QCOMPARE(QDir(folder).entryList({"info.bat*"}, QDir::AllEntries | QDir::System),
                  QStringList{"info.bat"}); // no temporary file left behind
     }
@@ -152,7 +152,7 @@ private slots:
         QCOMPARE(result.exitCode, 0);
         QCOMPARE(QString::fromLocal8Bit(folders.read(QStringLiteral("called.txt"))),
                  QFileInfo(folders.folder()).canonicalFilePath()
-                     + "\n-R\n-P\n-raw\n^^VRAX^^\n-q2s\n10.0.0.5:27910\n");
+                     + "\n-hpn\n-R\n-P\n-raw\n^^VRAX^^\n-q2s\n10.0.0.5:27910\n");
         QCOMPARE(QStatQuery::readOutput(folders.folder()), QStringLiteral("answer\n"));
         QVERIFY(!QStatQuery::runFailureMessage(result, "10.0.0.5", folders.folder()));
     }
@@ -244,6 +244,20 @@ private slots:
         QCOMPARE(result.outcome, Outcome::Finished);
         QVERIFY(result.elapsedMs >= 900);
         QVERIFY2(spent < 0.2, qPrintable(QString::number(spent)));
+    }
+
+    // Names QStat wrote in hexadecimal read as the server list reads them (glyph bytes
+    // kept, high bits stripped); a field that is not hexadecimal is left alone.
+    void hexFieldsDecoded()
+    {
+        Module2::Details d;
+        d.summary = QStringList{"10.0.0.5:27910", "Name", "6261736531", "8", "2", "5"};
+        d.players = {{"c16c70686112", "5", "20"}, {"b\u00e9ta", "1", "9"}, {"abc", "0", "0"}, {}};
+        QStatQuery::decodeHexFields(d);
+        QCOMPARE(d.summary[2], QStringLiteral("base1"));
+        QCOMPARE(d.players[0][0], QStringLiteral("Alpha0"));
+        QCOMPARE(d.players[1][0], QStringLiteral("b\u00e9ta"));
+        QCOMPARE(d.players[2][0], QStringLiteral("abc")); // odd length
     }
 
     void readOutput_data()
