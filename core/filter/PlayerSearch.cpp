@@ -1,0 +1,48 @@
+#include "core/filter/PlayerSearch.h"
+
+namespace tarvex::filter {
+
+PlayerSearch::PlayerSearch(const QString &text)
+{
+    if (text.startsWith(u'/')) {
+        m_isExpression = true;
+        m_expression = QRegularExpression(text.mid(1), QRegularExpression::CaseInsensitiveOption);
+        if (!m_expression.isValid())
+            m_error = QStringLiteral("Invalid regular expression: %1 (at offset %2)")
+                          .arg(m_expression.errorString())
+                          .arg(m_expression.patternErrorOffset());
+        else
+            m_expression.optimize();
+    } else {
+        m_text = text.trimmed();
+    }
+}
+
+bool PlayerSearch::matches(const QString &playerName) const
+{
+    if (!isValid())
+        return false;
+    if (m_isExpression)
+        return m_expression.match(playerName).hasMatch();
+    // An empty text lists nobody: the dialog starts empty, not with every player.
+    return !m_text.isEmpty() && playerName.contains(m_text, Qt::CaseInsensitive);
+}
+
+QList<PlayerMatch> PlayerSearch::run(const QList<SearchServer> &servers, int limit) const
+{
+    QList<PlayerMatch> found;
+    if (!isValid() || (!m_isExpression && m_text.isEmpty()))
+        return found;
+    for (const SearchServer &server : servers) {
+        for (const QString &player : server.players) {
+            if (!matches(player))
+                continue;
+            found.append({player, server.key, server.name, server.address});
+            if (found.size() >= limit)
+                return found;
+        }
+    }
+    return found;
+}
+
+} // namespace tarvex::filter
