@@ -27,7 +27,7 @@ private slots:
         QCOMPARE(coop.gameType, QStringLiteral("coop"));
         QVERIFY(coop.passworded);
 
-        // needpass 2 is the spectator password only; ctf beats deathmatch.
+        // needpass 2 alone guards only the watchers' slots; ctf beats deathmatch.
         const ServerFacts ctf = serverFacts(
             {{"gamedir", "ctf"}, {"deathmatch", "1"}, {"needpass", "2"}, {"hostname", "x"}});
         QCOMPARE(ctf.gameType, QStringLiteral("ctf"));
