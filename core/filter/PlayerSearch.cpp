@@ -18,6 +18,14 @@ PlayerSearch::PlayerSearch(const QString &text)
     }
 }
 
+void prepare(SearchServer &server)
+{
+    server.foldedPlayers.clear();
+    server.foldedPlayers.reserve(server.players.size());
+    for (const QString &player : server.players)
+        server.foldedPlayers.append(player.toLower());
+}
+
 bool PlayerSearch::matches(const QString &playerName) const
 {
     if (!isValid())
@@ -33,9 +41,12 @@ QList<PlayerMatch> PlayerSearch::run(const QList<SearchServer> &servers, int lim
     QList<PlayerMatch> found;
     if (!isValid() || (!m_isExpression && m_text.isEmpty()))
         return found;
+    const QString lower = m_text.toLower();
     for (const SearchServer &server : servers) {
-        for (const QString &player : server.players) {
-            if (!matches(player))
+        const bool folded = !m_isExpression && server.foldedPlayers.size() == server.players.size();
+        for (qsizetype i = 0; i < server.players.size(); ++i) {
+            const QString &player = server.players[i];
+            if (folded ? !server.foldedPlayers[i].contains(lower) : !matches(player))
                 continue;
             found.append({player, server.key, server.name, server.address});
             if (found.size() >= limit)

@@ -15,7 +15,12 @@ struct SearchServer
     QString name; // decoded server name
     QString address;
     QStringList players; // decoded player names
+    // The same names lower-cased, in the same order (optional, filled by prepare()):
+    // a plain search then compares without folding every name again.
+    QStringList foldedPlayers;
 };
+
+void prepare(SearchServer &server);
 
 struct PlayerMatch
 {

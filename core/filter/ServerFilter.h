@@ -18,7 +18,13 @@ struct FilterInput
     bool passworded = false;
     bool favourite = false;
     int gamePing = -1; // ms; -1 when unknown
+    // Name, map, mod and address lower-cased in one text, filled by prepare(): each
+    // keystroke then compares plain characters instead of folding every text again.
+    QString folded;
 };
+
+// Fills the input's folded text; call again whenever its texts change.
+void prepare(FilterInput &server);
 
 struct FilterOptions
 {
@@ -34,7 +40,20 @@ struct FilterOptions
     bool operator!=(const FilterOptions &other) const { return !(*this == other); }
 };
 
-// Whether the server stays in the grid.
+// The options made ready for many servers: the text is trimmed and lower-cased once.
+class ServerFilter
+{
+public:
+    explicit ServerFilter(const FilterOptions &options);
+    // Whether the server stays in the grid.
+    bool accepts(const FilterInput &server) const;
+
+private:
+    FilterOptions m_options;
+    QString m_lower;
+};
+
+// Whether the server stays in the grid (for one server; a ServerFilter for many).
 bool accepts(const FilterOptions &options, const FilterInput &server);
 
 } // namespace tarvex::filter

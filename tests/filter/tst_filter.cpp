@@ -53,15 +53,21 @@ private slots:
                       true,
                       false,
                       false,
-                      40};
+                      40,
+                      {}};
+        FilterInput prepared = s;
+        prepare(prepared);
         FilterOptions o;
         QVERIFY(accepts(o, s));
         for (const char *text : {"base", "Q2DM", "BASEQ2", "0.1:279", "  base  "}) {
             o.text = QString::fromLatin1(text);
             QVERIFY2(accepts(o, s), text);
+            QVERIFY2(accepts(o, prepared), text);
         }
         o.text = QStringLiteral("edge");
-        QVERIFY(!accepts(o, s));
+        QVERIFY(!accepts(o, s) && !accepts(o, prepared));
+        o.text = QStringLiteral("q2dm1\nbase"); // no match across two of the texts
+        QVERIFY(!accepts(o, prepared));
         o.text.clear();
 
         FilterInput empty = s, full = s, silent = s, locked = s, slow = s, fav = s;
@@ -101,17 +107,24 @@ private slots:
             {QStringLiteral("a"),
              QStringLiteral("Alpha"),
              QStringLiteral("127.0.0.1:1"),
-             {QStringLiteral("[Clan]Rocket"), QStringLiteral("grunt")}},
+             {QStringLiteral("[Clan]Rocket"), QStringLiteral("grunt")},
+             {}},
             {QStringLiteral("b"),
              QStringLiteral("Beta"),
              QStringLiteral("127.0.0.1:2"),
-             {QStringLiteral("rocketeer"), QStringLiteral("Zed")}}};
+             {QStringLiteral("rocketeer"), QStringLiteral("Zed")},
+             {}}};
 
         const auto plain = PlayerSearch(QStringLiteral("ROCKET")).run(servers);
         QCOMPARE(plain.size(), 2);
         QCOMPARE(plain[0].serverKey, QStringLiteral("a"));
         QCOMPARE(plain[1].serverName, QStringLiteral("Beta"));
         QVERIFY(PlayerSearch(QString()).run(servers).isEmpty());
+        QList<SearchServer> prepared = servers;
+        for (SearchServer &server : prepared)
+            prepare(server);
+        QCOMPARE(PlayerSearch(QStringLiteral("ROCKET")).run(prepared).size(), 2);
+        QCOMPARE(PlayerSearch(QStringLiteral("/^Z")).run(prepared).size(), 1);
         // Brackets are plain text unless the text starts with "/".
         QCOMPARE(PlayerSearch(QStringLiteral("[clan]")).run(servers).size(), 1);
 

@@ -37,15 +37,16 @@ private slots:
         int asked = 0;
         frmFindPlayer dialog([&asked] {
             ++asked;
-            return QList<filter::SearchServer>{
-                {QStringLiteral("k1"),
-                 QStringLiteral("One"),
-                 QStringLiteral("127.0.0.1:1"),
-                 {QStringLiteral("Rocket"), QStringLiteral("grunt")}},
-                {QStringLiteral("k2"),
-                 QStringLiteral("Two"),
-                 QStringLiteral("127.0.0.1:2"),
-                 {QStringLiteral("rocketman")}}};
+            return QList<filter::SearchServer>{{QStringLiteral("k1"),
+                                                QStringLiteral("One"),
+                                                QStringLiteral("127.0.0.1:1"),
+                                                {QStringLiteral("Rocket"), QStringLiteral("grunt")},
+                                                {}},
+                                               {QStringLiteral("k2"),
+                                                QStringLiteral("Two"),
+                                                QStringLiteral("127.0.0.1:2"),
+                                                {QStringLiteral("rocketman")},
+                                                {}}};
         });
         checkAccessibleNames(&dialog);
         QSignalSpy chosen(&dialog, &frmFindPlayer::serverChosen);
