@@ -66,7 +66,7 @@ int main()
         QStringList players;
         for (int p = 0; p < PlayersEach; ++p)
             players.append(QStringLiteral("Player_%1_%2").arg(i).arg(p));
-        searchable.append({address, name, address, players, {}});
+        searchable.append({address, name, address, players, {}, {}});
         prepare(inputs.last());
         prepare(searchable.last());
     }

@@ -24,6 +24,7 @@ void prepare(SearchServer &server)
     server.foldedPlayers.reserve(server.players.size());
     for (const QString &player : server.players)
         server.foldedPlayers.append(player.toLower());
+    server.foldedAll = server.foldedPlayers.join(u'\n');
 }
 
 bool PlayerSearch::matches(const QString &playerName) const
@@ -44,6 +45,10 @@ QList<PlayerMatch> PlayerSearch::run(const QList<SearchServer> &servers, int lim
     const QString lower = m_text.toLower();
     for (const SearchServer &server : servers) {
         const bool folded = !m_isExpression && server.foldedPlayers.size() == server.players.size();
+        // Most servers hold no match: one look at all their names rules them out.
+        if (folded && !lower.contains(u'\n') && !server.foldedAll.isEmpty()
+            && !server.foldedAll.contains(lower))
+            continue;
         for (qsizetype i = 0; i < server.players.size(); ++i) {
             const QString &player = server.players[i];
             if (folded ? !server.foldedPlayers[i].contains(lower) : !matches(player))

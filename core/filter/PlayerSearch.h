@@ -18,6 +18,7 @@ struct SearchServer
     // The same names lower-cased, in the same order (optional, filled by prepare()):
     // a plain search then compares without folding every name again.
     QStringList foldedPlayers;
+    QString foldedAll; // foldedPlayers joined by line breaks: one look per server first
 };
 
 void prepare(SearchServer &server);

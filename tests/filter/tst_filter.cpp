@@ -108,11 +108,13 @@ private slots:
              QStringLiteral("Alpha"),
              QStringLiteral("127.0.0.1:1"),
              {QStringLiteral("[Clan]Rocket"), QStringLiteral("grunt")},
+             {},
              {}},
             {QStringLiteral("b"),
              QStringLiteral("Beta"),
              QStringLiteral("127.0.0.1:2"),
              {QStringLiteral("rocketeer"), QStringLiteral("Zed")},
+             {},
              {}}};
 
         const auto plain = PlayerSearch(QStringLiteral("ROCKET")).run(servers);

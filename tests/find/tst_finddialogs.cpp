@@ -41,11 +41,13 @@ private slots:
                                                 QStringLiteral("One"),
                                                 QStringLiteral("127.0.0.1:1"),
                                                 {QStringLiteral("Rocket"), QStringLiteral("grunt")},
+                                                {},
                                                 {}},
                                                {QStringLiteral("k2"),
                                                 QStringLiteral("Two"),
                                                 QStringLiteral("127.0.0.1:2"),
                                                 {QStringLiteral("rocketman")},
+                                                {},
                                                 {}}};
         });
         checkAccessibleNames(&dialog);
