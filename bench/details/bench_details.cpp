@@ -191,7 +191,7 @@ int main(int argc, char *argv[])
             + QStringLiteral("rule=1^^VRAX^^").repeated((1 << 20) / 14) + QStringLiteral("\n");
         for (const auto &[name, output] :
              {std::pair{"player lines", players}, std::pair{"rules", rules}}) {
-            frmMoreInfo window(&w);
+            frmMoreInfo window(&w, QStringLiteral("10.0.0.5"), 27910);
             QElapsedTimer clock;
             clock.start();
             window.showDetails(
