@@ -1,7 +1,7 @@
 #include "console/PasswordDialog.h"
 
 #include "core/browser/GameLaunch.h"
-#include "core/secrets/SecretStore.h"
+#include "console/SecretStore.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>

@@ -1,6 +1,6 @@
 #include "console/RemoteConsole.h"
 
-#include "core/secrets/SecretStore.h"
+#include "console/SecretStore.h"
 
 #include <QCheckBox>
 #include <QFormLayout>

@@ -194,8 +194,7 @@ int main(int argc, char *argv[])
             frmMoreInfo window(&w, QStringLiteral("10.0.0.5"), 27910);
             QElapsedTimer clock;
             clock.start();
-            window.showDetails(
-                Module2::Parse(output, window.Grid1->Cols(), window.Grid2->Cols()));
+            window.showDetails(Module2::Parse(output, window.Grid1->Cols(), window.Grid2->Cols()));
             std::printf("1 MiB of %s into the window: %.0f ms (%d player rows, %d rules)\n", name,
                         double(clock.nsecsElapsed()) / 1e6, window.Grid2->Rows() - 1,
                         window.List1->ListCount());

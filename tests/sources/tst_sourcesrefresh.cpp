@@ -101,8 +101,9 @@ private slots:
             QCOMPARE(row, expected[r - 1]);
         }
         // The failed source is named with its address.
-        QCOMPARE(w.Label1->text(), QStringLiteral("Server list refreshed; not reached: binary list ")
-                                       + m_lists.baseUrl() + QStringLiteral("/missing."));
+        QCOMPARE(w.Label1->text(),
+                 QStringLiteral("Server list refreshed; not reached: binary list ")
+                     + m_lists.baseUrl() + QStringLiteral("/missing."));
         QVERIFY(m_prompts->messages().isEmpty());
         QCOMPARE(test::buttonStates(w), test::AllButtons);
     }

@@ -1,4 +1,4 @@
-#include "core/secrets/SecretStore.h"
+#include "console/SecretStore.h"
 
 #include <QTimer>
 
