@@ -117,6 +117,12 @@ void frmTarvex::buildMenus()
     mnuSources = mnuOptions->addAction(QStringLiteral("Server &Sources..."));
     mnuSources->setObjectName(QStringLiteral("mnuSources"));
 
+    mnuTools = bar->addMenu(QStringLiteral("&Tools"));
+    mnuTools->setObjectName(QStringLiteral("mnuTools"));
+    mnuRemoteConsole = mnuTools->addAction(QStringLiteral("&Remote Console..."));
+    mnuRemoteConsole->setObjectName(QStringLiteral("mnuRemoteConsole"));
+    mnuRemoteConsole->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+
     mnuhelp = bar->addMenu(QStringLiteral("&Help"));
     mnuhelp->setObjectName(QStringLiteral("mnuhelp"));
     mnuAbout = mnuhelp->addAction(QStringLiteral("&About"));
@@ -144,6 +150,7 @@ void frmTarvex::wireHandlers()
     connect(mnuDirectory, &QAction::triggered, this, &frmTarvex::mnuDirectory_Click);
     connect(mnuAbout, &QAction::triggered, this, &frmTarvex::mnuAbout_Click);
     connect(mnuSources, &QAction::triggered, this, &frmTarvex::mnuSources_Click);
+    connect(mnuRemoteConsole, &QAction::triggered, this, &frmTarvex::mnuRemoteConsole_Click);
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &frmTarvex::cancelStatusRefresh);
     connect(Grid1, &FlexGrid::DblClick, this, &frmTarvex::Grid1_DblClick);

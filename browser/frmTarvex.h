@@ -100,6 +100,8 @@ public:
 
     // --- details ---
     void cmdMoreInfo_Click();
+    // Tools › Remote Console: the selected server's console, for its operator.
+    void mnuRemoteConsole_Click();
 
     // --- submission and About box ---
     void Command1_Click();
@@ -124,6 +126,8 @@ public:
     QAction *mnudash1 = nullptr;
     QAction *mnuDirectory = nullptr;
     QAction *mnuSources = nullptr;
+    QMenu *mnuTools = nullptr;
+    QAction *mnuRemoteConsole = nullptr;
     QMenu *mnuhelp = nullptr;
     QAction *mnuAbout = nullptr;
     HttpTransfer *Inet1 = nullptr;

@@ -1,6 +1,9 @@
 // Opening the details window for the current server row.
 #include "browser/frmTarvex.h"
 
+#include "console/RemoteConsole.h"
+#include "core/sources/ServerAddress.h"
+
 #include "core/browser/Module1.h"
 #include "details/frmMoreInfo.h"
 #include "ui/FlexGrid.h"
@@ -43,6 +46,30 @@ void frmTarvex::cmdMoreInfo_Click()
     }
     m_moreInfo = new frmMoreInfo(this, host, Module1::PortPart(address, QStatQuery::DefaultPort));
     m_moreInfo->Show();
+}
+
+void frmTarvex::mnuRemoteConsole_Click()
+{
+    // The console talks to a numeric address and port only: what it sends carries a
+    // password, so it never goes to a name that may resolve elsewhere later.
+    const int row = Grid1->Row();
+    const std::optional<sources::ServerAddress> server = row < 1
+        ? std::nullopt
+        : sources::parseAddressText(Grid1->TextMatrix(row, ColAddress).contains(QLatin1Char(':'))
+                                        ? Grid1->TextMatrix(row, ColAddress)
+                                        : Grid1->TextMatrix(row, ColAddress)
+                                            + QStringLiteral(":27910"));
+    if (!server) {
+        ui::messageBox(this,
+                       tr("Select a server with an IP address in the list first, then open its "
+                          "remote console."),
+                       ui::MsgIcon::Information);
+        return;
+    }
+    auto *console = new RemoteConsole(QHostAddress(server->ip), server->port, this);
+    console->setAttribute(Qt::WA_DeleteOnClose);
+    console->setWindowFlag(Qt::Window);
+    console->show();
 }
 
 } // namespace tarvex

@@ -2,6 +2,7 @@
 #include "core/browser/ServerListParser.h"
 #include "core/browser/ServerPing.h"
 #include "browser/frmTarvex.h"
+#include "console/RemoteConsole.h"
 #include "ui/FlexGrid.h"
 #include "support/ListPages.h"
 #include "support/RecordingWindow.h"
@@ -290,6 +291,25 @@ private slots:
         QVERIFY(m_prompts->messages().isEmpty());
         QCOMPARE(m_log, (QStringList{"about"}));
         QCOMPARE(w->Label1->text(), QStringLiteral("Getting Server List..."));
+    }
+
+    // Tools › Remote Console opens the selected server's console, at its own port; a row
+    // without an IP address is refused in words and opens nothing.
+    void remoteConsoleForTheSelectedServer()
+    {
+        frmTarvex w{nullptr, frmTarvex::PingControl::Skip};
+        QCOMPARE(w.mnuRemoteConsole->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
+        w.Grid1->setTextMatrix(1, frmTarvex::ColAddress, QStringLiteral("q2.example.org:27911"));
+        w.Grid1->setRow(1);
+        w.mnuRemoteConsole->trigger();
+        QCOMPARE(m_prompts->messages().size(), 1);
+        QVERIFY(w.findChildren<RemoteConsole *>().isEmpty());
+        w.Grid1->setTextMatrix(1, frmTarvex::ColAddress, QStringLiteral("127.0.0.1:27911"));
+        w.mnuRemoteConsole->trigger();
+        const QList<RemoteConsole *> consoles = w.findChildren<RemoteConsole *>();
+        QCOMPARE(consoles.size(), 1);
+        QVERIFY(consoles.first()->isVisible());
+        QCOMPARE(m_prompts->messages().size(), 1);
     }
 
     void exitEntryEndsTheProgram()
