@@ -172,11 +172,11 @@ void frmTarvex::Form_Load()
     if (m_quakeLocation.isEmpty()) {
         ui::messageBox(this, QStringLiteral("You must locate Quake to continue."),
                        ui::MsgIcon::Critical);
-        if (Program::endRequested())
+        if (m_closing)
             return;
         mnuDirectory_Click();
     }
-    if (Program::endRequested())
+    if (m_closing)
         return;
     showAboutSplash();
     ParseList();

@@ -95,10 +95,10 @@ void frmTarvex::Grid1_DblClick()
     QString location = usableQuakeLocation();
     if (location.isEmpty()) {
         ui::messageBox(this, LocateText, ui::MsgIcon::Critical);
-        if (Program::endRequested())
+        if (m_closing)
             return;
         mnuDirectory_Click();
-        if (Program::endRequested())
+        if (m_closing)
             return;
         location = usableQuakeLocation();
         if (location.isEmpty())
@@ -136,8 +136,13 @@ void frmTarvex::startGame(const QString &location, const QString &address)
         return;
     }
 
-    if (mnuCloseStartup->isChecked())
+    if (mnuCloseStartup->isChecked()) {
+        // The program ends with the game's start: nothing more is sent or shown.
+        m_closing = true;
+        m_refresh->cancel();
+        cancelPings();
         Program::end(0);
+    }
 }
 
 void frmTarvex::Grid1_MouseDown(int, int, double x, double y)

@@ -19,7 +19,7 @@ void frmTarvex::Command1_Click()
         ui::inputBox(this, QStringLiteral("Server IP Address:"),
                      QStringLiteral("Server IP Address"), QStringLiteral("000.000.000.000"))
             .value_or(QString());
-    if (Program::endRequested())
+    if (m_closing)
         return;
     setStatus(QStringLiteral("Getting Server List..."));
     const QString unusable = Settings::endpointProblem(Settings::KeyAddServerHost);
