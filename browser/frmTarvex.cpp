@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
@@ -23,6 +24,9 @@ const QString frmTarvex::RefreshedText =
     QStringLiteral("Server list refreshed.  Double-click a server to join game.");
 
 namespace {
+
+// The window's own layout (geometry, column widths), apart from the program's options.
+const QString WindowSection = QStringLiteral("Window");
 
 // Client area and control positions, in twips.
 constexpr int ClientWidth = 8310;
@@ -38,8 +42,6 @@ frmTarvex::frmTarvex(QWidget *parent, PingControl ping)
     Inet1->setObjectName(QStringLiteral("Inet1"));
     buildLayout();
     buildMenus();
-    // A fixed border: the window keeps the size of its menu bar and client area.
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
     setUpRefresh();
     wireHandlers();
     if (ping == PingControl::Load)
@@ -48,11 +50,69 @@ frmTarvex::frmTarvex(QWidget *parent, PingControl ping)
 
 frmTarvex::~frmTarvex() = default;
 
+bool frmTarvex::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == centralWidget() && event->type() == QEvent::Resize)
+        layOutClient();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmTarvex::layOutClient()
+{
+    QWidget *client = centralWidget();
+    if (!Label2 || !Label2->property("baseGeometry").isValid())
+        return; // still being built
+    const int dx = std::max(0, client->width() - twipsToPixels(ClientWidth));
+    const int dy = std::max(0, client->height() - twipsToPixels(ClientHeight));
+    Grid1->setGeometry(twipsRect(60, -15, 8115, 3750).adjusted(0, 0, dx, dy));
+    for (QWidget *w : {static_cast<QWidget *>(cmdRefresh), static_cast<QWidget *>(cmdPing),
+                       static_cast<QWidget *>(Command1), static_cast<QWidget *>(cmdPingSelect),
+                       static_cast<QWidget *>(cmdMoreInfo), static_cast<QWidget *>(Label1)}) {
+        const QRect base = w->property("baseGeometry").toRect();
+        w->setGeometry(base.translated(0, dy));
+    }
+    Label1->resize(Label1->width() + dx, Label1->height());
+    const QRect base2 = Label2->property("baseGeometry").toRect();
+    Label2->setGeometry(base2.translated(dx, dy));
+}
+
+void frmTarvex::restoreLayout()
+{
+    const QString geometry = Settings::GetSetting(WindowSection, QStringLiteral("Geometry"), {});
+    if (!geometry.isEmpty())
+        restoreGeometry(QByteArray::fromBase64(geometry.toLatin1()));
+    const QStringList widths =
+        Settings::GetSetting(WindowSection, QStringLiteral("ColumnWidths"), {})
+            .split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (int c = 0; c < widths.size() && c <= ColPing; ++c) {
+        bool ok = false;
+        const int twips = widths[c].trimmed().toInt(&ok);
+        if (ok && twips > 0 && twips <= 30000)
+            Grid1->setColWidth(c, twips);
+    }
+}
+
+void frmTarvex::storeLayout()
+{
+    QStringList widths;
+    for (int c = 0; c <= ColPing; ++c)
+        widths << QString::number(Grid1->ColWidth(c));
+    // A layout that cannot be stored is not worth a box on the way out.
+    Settings::SaveSetting(WindowSection, QStringLiteral("Geometry"),
+                          QString::fromLatin1(saveGeometry().toBase64()));
+    Settings::SaveSetting(WindowSection, QStringLiteral("ColumnWidths"),
+                          widths.join(QLatin1Char(',')));
+}
+
 void frmTarvex::buildLayout()
 {
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
-    client->setFixedSize(twipsToPixels(ClientWidth), twipsToPixels(ClientHeight));
+    // The designed size is the default and the smallest; a larger window gives the grid
+    // the room, and the buttons and status line keep to the bottom edge.
+    client->setMinimumSize(twipsToPixels(ClientWidth), twipsToPixels(ClientHeight));
+    client->resize(client->minimumSize());
+    client->installEventFilter(this);
     setCompactFace(client);
     setCentralWidget(client);
 
@@ -90,6 +150,8 @@ void frmTarvex::buildLayout()
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setGeometry(twipsRect(4260, 4305, 4020, 225));
     Label2->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    for (QWidget *w : client->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+        w->setProperty("baseGeometry", w->geometry());
 }
 
 void frmTarvex::buildMenus()
@@ -168,6 +230,7 @@ void frmTarvex::Form_Load()
     mnuCloseStartup->setChecked(
         Settings::GetBoolSetting(Settings::DataSection, Settings::KeyCloseOnStartup, true));
     setUpServerGrid();
+    restoreLayout();
     show();
     if (m_quakeLocation.isEmpty()) {
         ui::messageBox(this, QStringLiteral("You must locate Quake to continue."),
@@ -240,6 +303,7 @@ void frmTarvex::mnuExit_Click() { close(); }
 void frmTarvex::closeEvent(QCloseEvent *event)
 {
     event->accept();
+    storeLayout();
     // The program's end ends the refresh with it: nothing more is sent or shown.
     m_closing = true;
     m_refresh->cancel();

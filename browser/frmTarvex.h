@@ -148,6 +148,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildLayout();
@@ -155,6 +156,9 @@ private:
     void wireHandlers();
     void setUpServerGrid();
     void storeOption(QAction *entry, const QString &key);
+    void layOutClient(); // the grid grows with the window; the bottom row follows its edge
+    void restoreLayout(); // geometry and column widths of the last run
+    void storeLayout();
 
     QString m_quakeLocation;
 

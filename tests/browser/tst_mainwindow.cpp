@@ -320,13 +320,36 @@ private slots:
         QCOMPARE(m_end->count(), 1);
     }
 
+    // A larger window gives the grid the room, the bottom row follows the edge, and the
+    // next start comes back with the same size and column widths.
+    void resizedLayoutIsKept()
+    {
+        pointAt(m_service->baseUrl(), "QuakeLocation=x\nmnuPing=False\n");
+        auto w = loadedWindow();
+        const QRect grid = w->Grid1->geometry(), refresh = w->cmdRefresh->geometry();
+        w->resize(w->width() + 200, w->height() + 150);
+        QTRY_COMPARE(w->centralWidget()->width(), 554 + 200);
+        QCOMPARE(w->Grid1->geometry(), grid.adjusted(0, 0, 200, 150));
+        QCOMPARE(w->cmdRefresh->geometry(), refresh.translated(0, 150));
+        QVERIFY(w->Label2->geometry().right() <= w->centralWidget()->width());
+        w->Grid1->setColWidth(frmTarvex::ColMap, 1234);
+        const QSize grown = w->size();
+        w->close();
+        QVERIFY(m_settings->readIni().contains("[Window]"));
+        auto again = loadedWindow();
+        QCOMPARE(again->size(), grown);
+        QCOMPARE(again->Grid1->ColWidth(frmTarvex::ColMap), 1234);
+        QCOMPARE(again->Grid1->geometry(), grid.adjusted(0, 0, 200, 150));
+    }
+
     void layoutAndCaptions()
     {
         pointAt(m_service->baseUrl(), "QuakeLocation=x\nmnuPing=False\n");
         auto w = loadedWindow();
         QCOMPARE(w->centralWidget()->size(), QSize(554, 311)); // 8310 x 4665 twips
-        QCOMPARE(w->minimumSize(), w->maximumSize()); // a fixed border
+        // The designed size is the default and the smallest; the window can grow.
         QCOMPARE(w->size(), w->minimumSize());
+        QVERIFY(w->maximumSize().width() > w->minimumSize().width());
         // Every control lies within the client area (the grid may reach a pixel above it)
         // and none overlaps another.
         const QRect client = w->centralWidget()->rect().adjusted(0, -1, 0, 0);
