@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSignalBlocker>
 
 namespace tarvex {
 
@@ -78,6 +79,12 @@ void frmTarvex::layOutClient()
 
 void frmTarvex::restoreLayout()
 {
+    {
+        const QSignalBlocker quiet(mnuDescending); // read, not stored again
+        mnuDescending->setChecked(
+            Settings::GetBoolSetting(WindowSection, QStringLiteral("DescendingOrder"), false));
+    }
+    Grid1->setSortDescending(mnuDescending->isChecked());
     const QString geometry = Settings::GetSetting(WindowSection, QStringLiteral("Geometry"), {});
     if (!geometry.isEmpty())
         restoreGeometry(QByteArray::fromBase64(geometry.toLatin1()));
@@ -179,6 +186,12 @@ void frmTarvex::buildMenus()
     mnuSources = mnuOptions->addAction(QStringLiteral("Server &Sources..."));
     mnuSources->setObjectName(QStringLiteral("mnuSources"));
 
+    mnuView = bar->addMenu(QStringLiteral("&View"));
+    mnuView->setObjectName(QStringLiteral("mnuView"));
+    mnuDescending = mnuView->addAction(QStringLiteral("&Descending Order"));
+    mnuDescending->setObjectName(QStringLiteral("mnuDescending"));
+    mnuDescending->setCheckable(true);
+
     mnuTools = bar->addMenu(QStringLiteral("&Tools"));
     mnuTools->setObjectName(QStringLiteral("mnuTools"));
     mnuRemoteConsole = mnuTools->addAction(QStringLiteral("&Remote Console..."));
@@ -212,6 +225,12 @@ void frmTarvex::wireHandlers()
     connect(mnuDirectory, &QAction::triggered, this, &frmTarvex::mnuDirectory_Click);
     connect(mnuAbout, &QAction::triggered, this, &frmTarvex::mnuAbout_Click);
     connect(mnuSources, &QAction::triggered, this, &frmTarvex::mnuSources_Click);
+    connect(mnuDescending, &QAction::toggled, this, [this](bool on) {
+        Grid1->setSortDescending(on);
+        // Kept beside the window's layout; a store that cannot be written is not worth a box.
+        Settings::SaveSetting(WindowSection, QStringLiteral("DescendingOrder"),
+                              Settings::boolToText(on));
+    });
     connect(mnuRemoteConsole, &QAction::triggered, this, &frmTarvex::mnuRemoteConsole_Click);
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &frmTarvex::cancelStatusRefresh);

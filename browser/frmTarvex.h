@@ -126,6 +126,8 @@ public:
     QAction *mnudash1 = nullptr;
     QAction *mnuDirectory = nullptr;
     QAction *mnuSources = nullptr;
+    QMenu *mnuView = nullptr;
+    QAction *mnuDescending = nullptr;
     QMenu *mnuTools = nullptr;
     QAction *mnuRemoteConsole = nullptr;
     QMenu *mnuhelp = nullptr;

@@ -287,6 +287,8 @@ bool FlexGrid::TruncateRows(int count)
     return true;
 }
 
+void FlexGrid::setSortDescending(bool descending) { m_model->grid.setSortDescending(descending); }
+
 void FlexGrid::Sort()
 {
     m_model->sort();

@@ -41,6 +41,7 @@ public:
     bool RemoveItem(int index) override;
     bool TruncateRows(int count) override;
     void Sort() override;
+    void setSortDescending(bool descending) override;
     void beginBatch() override;
     void endBatch() override;
 

@@ -72,6 +72,8 @@ public:
     // Sorts the data rows ascending by the current column, whole rows moving together;
     // the title row stays. Cells that read as numbers compare by value, others as text.
     virtual void Sort() = 0;
+    // Title presses sort descending instead (the same order, reversed; ties keep theirs).
+    virtual void setSortDescending(bool descending) = 0;
 
     // Many changes follow with no event processing in between (a page being parsed);
     // a grid that shows itself may defer its repaint work until the batch ends.

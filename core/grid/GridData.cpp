@@ -148,9 +148,12 @@ bool GridData::TruncateRows(int count)
 void GridData::Sort()
 {
     const int col = m_col;
-    std::stable_sort(
-        m_cells.begin() + 1, m_cells.end(),
-        [col](const QStringList &a, const QStringList &b) { return gridCellLess(a[col], b[col]); });
+    const bool descending = m_descending;
+    std::stable_sort(m_cells.begin() + 1, m_cells.end(),
+                     [col, descending](const QStringList &a, const QStringList &b) {
+                         return descending ? gridCellLess(b[col], a[col])
+                                           : gridCellLess(a[col], b[col]);
+                     });
 }
 
 } // namespace tarvex

@@ -49,6 +49,7 @@ public:
     bool RemoveItem(int index) override;
     bool TruncateRows(int count) override;
     void Sort() override;
+    void setSortDescending(bool descending) override { m_descending = descending; }
 
     const QStringList &rowCells(int row) const { return m_cells[size_t(row)]; }
 
@@ -59,6 +60,7 @@ private:
     int m_cols;
     int m_row = 0;
     int m_col = 0;
+    bool m_descending = false;
     int m_rowHeight = DefaultRowHeight;
 };
 

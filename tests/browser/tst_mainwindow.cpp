@@ -342,6 +342,29 @@ private slots:
         QCOMPARE(again->Grid1->geometry(), grid.adjusted(0, 0, 200, 150));
     }
 
+    // View › Descending Order makes a title press sort descending; the choice is kept.
+    void descendingOrder()
+    {
+        pointAt(m_service->baseUrl(), "QuakeLocation=x\nmnuPing=False\n");
+        auto w = loadedWindow();
+        QVERIFY(!w->mnuDescending->isChecked());
+        const auto pressTitle = [&w](int col) {
+            double x = 1;
+            for (int c = 0; c < col; ++c)
+                x += w->Grid1->ColWidth(c);
+            w->Grid1_MouseDown(1, 0, x, 1);
+        };
+        pressTitle(frmTarvex::ColName);
+        QCOMPARE(w->Grid1->TextMatrix(1, 0), QStringLiteral("Server 0"));
+        w->mnuDescending->trigger();
+        pressTitle(frmTarvex::ColName);
+        QCOMPARE(w->Grid1->TextMatrix(1, 0), QStringLiteral("Server 2"));
+        QVERIFY(m_settings->readIni().contains("DescendingOrder=True"));
+        w->close();
+        auto again = loadedWindow();
+        QVERIFY(again->mnuDescending->isChecked());
+    }
+
     void layoutAndCaptions()
     {
         pointAt(m_service->baseUrl(), "QuakeLocation=x\nmnuPing=False\n");
