@@ -157,6 +157,8 @@ void StatusEngine::tick()
 bool StatusEngine::send(int target)
 {
     Target &t = m_targets[target];
+    if (t.state == State::Done)
+        return false; // settled: never asked again
     const QHostAddress to(t.address.ip);
     const QByteArray query = statusQuery();
     qint64 sent = m_socket->writeDatagram(query, to, t.address.port);
@@ -233,7 +235,10 @@ void StatusEngine::readAnswers()
             continue;
         const auto it =
             m_byKey.constFind(model::ServerKey::packAddress(ip, quint16(datagram.senderPort())));
-        if (it == m_byKey.constEnd() || m_targets[*it].state == State::Done)
+        // Only a server that was asked, and is not settled, takes an answer: an answer
+        // from a listed address not asked yet is no answer to anything.
+        if (it == m_byKey.constEnd() || m_targets[*it].state == State::Done
+            || m_targets[*it].attempts == 0)
             continue;
         const std::optional<ServerStatus> status = parseStatusReply(datagram.data());
         if (!status)
@@ -250,6 +255,8 @@ void StatusEngine::readAnswers()
 void StatusEngine::complete(int target, Outcome outcome, const ServerStatus *status)
 {
     Target &t = m_targets[target];
+    if (t.state == State::Done)
+        return; // reported once; the count never passes the total
     t.state = State::Done;
     ++m_done;
     const int elapsed = int(m_clock.elapsed() - t.sentAtMs);

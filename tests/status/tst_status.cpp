@@ -6,6 +6,7 @@
 #include "core/Program.h"
 #include "support/TestSupport.h"
 
+#include <QNetworkDatagram>
 #include <QSignalSpy>
 #include <QTest>
 #include <QUdpSocket>
@@ -30,7 +31,63 @@ private slots:
     void decode();
     void engine();
     void cancelStopsAtOnce();
+    void answerOnlyForAnAskedServer();
 };
+
+// One host listed at two ports; the server on the first answers from the second port
+// (as a server with two sockets may). That answer arrives while the second port is
+// not asked yet: it must not complete it, the count must never pass the total, and the
+// refresh must end by itself with each port reported once.
+void TestStatus::answerOnlyForAnAskedServer()
+{
+    QUdpSocket first, second;
+    QVERIFY(first.bind(QHostAddress::LocalHost, 0));
+    QVERIFY(second.bind(QHostAddress::LocalHost, 0));
+    const QByteArray reply = QByteArrayLiteral("\xff\xff\xff\xff"
+                                               "print\n\\hostname\\Two\\maxclients\\8\n");
+    QObject::connect(&first, &QUdpSocket::readyRead, [&] {
+        while (first.hasPendingDatagrams()) {
+            const QNetworkDatagram q = first.receiveDatagram();
+            second.writeDatagram(reply, q.senderAddress(), quint16(q.senderPort()));
+        }
+    });
+    int secondAsked = 0;
+    QObject::connect(&second, &QUdpSocket::readyRead, [&] {
+        while (second.hasPendingDatagrams()) {
+            const QNetworkDatagram q = second.receiveDatagram();
+            ++secondAsked;
+            second.writeDatagram(reply, q.senderAddress(), quint16(q.senderPort()));
+        }
+    });
+    StatusEngine engine;
+    StatusEngine::Options slow;
+    slow.intervalMs = 150; // the second port is asked well after the stray answer
+    slow.maxOutstanding = 1;
+    slow.timeoutsMs = {300};
+    engine.setOptions(slow);
+    QSignalSpy answered(&engine, &StatusEngine::answered);
+    QSignalSpy failed(&engine, &StatusEngine::failed);
+    QSignalSpy finished(&engine, &StatusEngine::finished);
+    int mostDone = 0;
+    QObject::connect(&engine, &StatusEngine::progress,
+                     [&](int done, int) { mostDone = std::max(mostDone, done); });
+    const sources::ServerAddress a{0x7f000001, first.localPort()},
+        b{0x7f000001, second.localPort()};
+    int askedWhenAnswered = -1;
+    QObject::connect(&engine, &StatusEngine::answered,
+                     [&](int, const ServerStatus &, int) { askedWhenAnswered = secondAsked; });
+    QVERIFY(engine.start({a, b}));
+    QVERIFY(finished.wait(5000));
+    QTest::qWait(200);
+    QCOMPARE(finished.size(), 1);
+    QVERIFY2(mostDone <= 2, qPrintable(QString::number(mostDone)));
+    QCOMPARE(answered.size(), 1);
+    QCOMPARE(answered.first().first().toInt(), 1); // the second port, asked itself
+    QCOMPARE(secondAsked, 1);
+    QCOMPARE(askedWhenAnswered, 1); // answered only once asked
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(failed.first().first().toInt(), 0); // the first never answered from its own
+}
 
 void TestStatus::reply_data()
 {
