@@ -118,11 +118,18 @@ Display expected(const QString &output, int summaryCols, int playerCols)
         return d;
 
     // The rules line is the second line; its pieces are listed as they are, up to the
-    // last (never listed) or the first empty one.
+    // first empty one; the last piece (after the last delimiter) is listed too, less the
+    // CR that ends the line.
     if (lines.size() >= 3) {
         const QStringList rules = (lines[1] + u'\r').split(D);
-        for (qsizetype i = 0; i + 1 < rules.size() && !rules[i].isEmpty(); ++i)
-            d.rules << rules[i];
+        for (qsizetype i = 0; i < rules.size(); ++i) {
+            QString piece = rules[i];
+            if (i + 1 == rules.size() && piece.endsWith(u'\r'))
+                piece.chop(1);
+            if (piece.isEmpty())
+                break;
+            d.rules << piece;
+        }
     }
 
     // Player lines: everything after the rules line's CR, cut at every CR. Each piece
