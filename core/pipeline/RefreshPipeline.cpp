@@ -31,8 +31,11 @@ RefreshPipeline::RefreshPipeline(QObject *parent)
 
 RefreshPipeline::~RefreshPipeline()
 {
-    // Nothing is reported from a pipeline that is going away.
+    // Nothing is reported from a pipeline that is going away, and its owner's ping step
+    // is not called back: the owner may itself be half destroyed by now.
     blockSignals(true);
+    m_startPing = nullptr;
+    m_cancelPing = nullptr;
     cancel();
 }
 
@@ -64,7 +67,8 @@ void RefreshPipeline::start(const QList<sources::SourceEntry> &entries, bool pin
         return;
     }
     for (int i = 0; i < m_entries.size(); ++i) {
-        auto fetch = std::make_unique<sources::SourceFetch>();
+        // Owned by the pipeline too, so that a fetch dropped late goes with it.
+        auto fetch = std::make_unique<sources::SourceFetch>(this);
         fetch->http().setTimeoutMs(m_httpTimeoutMs);
         connect(fetch.get(), &sources::SourceFetch::finished, this,
                 [this, i](const sources::FetchResult &r) { sourceFinished(i, r); });
