@@ -9,6 +9,8 @@ namespace {
 
 constexpr qsizetype DelimiterLength = 8;
 
+} // namespace
+
 // Removes leading and trailing space characters only: CR and LF stay, as the line
 // ends that the parsers strip themselves rely on.
 QStringView trimBlanks(QStringView text)
@@ -21,8 +23,6 @@ QStringView trimBlanks(QStringView text)
         --end;
     return text.sliced(begin, end - begin);
 }
-
-} // namespace
 
 QString WithCrLf(const QString &text)
 {

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringView>
 #include <QStringList>
 
 namespace tarvex {
@@ -76,6 +77,10 @@ struct Details
     QStringList rules;
 };
 Details Parse(const QString &output, int summaryColumns, int playerColumns);
+
+// Removes leading and trailing space characters only: CR and LF stay, as the line
+// ends that the parsers strip themselves rely on.
+QStringView trimBlanks(QStringView text);
 
 } // namespace Module2
 } // namespace tarvex

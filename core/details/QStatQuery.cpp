@@ -97,17 +97,6 @@ std::optional<QByteArray> hexBytes(const QString &field)
     return QByteArray::fromHex(field.toLatin1());
 }
 
-QString trimSpaces(QString text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin] == u' ')
-        ++begin;
-    while (end > begin && text[end - 1] == u' ')
-        --end;
-    return text.mid(begin, end - begin);
-}
-
 } // namespace
 
 void decodeHexFields(Module2::Details &details)
@@ -116,12 +105,12 @@ void decodeHexFields(Module2::Details &details)
         if (player.isEmpty())
             continue;
         if (const auto bytes = hexBytes(player[0]))
-            player[0] = trimSpaces(status::decodeName(*bytes));
+            player[0] = Module2::trimBlanks(status::decodeName(*bytes)).toString();
     }
     constexpr int MapColumn = 2;
     if (details.summary.size() > MapColumn) {
         if (const auto bytes = hexBytes(details.summary[MapColumn]))
-            details.summary[MapColumn] = trimSpaces(text::utf8OrLatin1(*bytes));
+            details.summary[MapColumn] = Module2::trimBlanks(text::utf8OrLatin1(*bytes)).toString();
     }
 }
 
