@@ -3,7 +3,8 @@
 #include "core/net/HttpTransfer.h"
 #include "core/browser/ServerListParser.h"
 #include "core/browser/Settings.h"
-#include "ui/FlexGrid.h"
+#include "core/model/ServerModel.h"
+#include "ui/ServerView.h"
 #include "hosting/ControlLoader.h"
 #include "ui/Dialogs.h"
 #include "ui/WindowLayout.h"
@@ -85,6 +86,8 @@ void frmTarvex::restoreLayout()
             Settings::GetBoolSetting(WindowSection, QStringLiteral("DescendingOrder"), false));
     }
     Grid1->setSortDescending(mnuDescending->isChecked());
+    Grid1->setSortColumn(
+        Settings::GetSetting(WindowSection, QStringLiteral("SortColumn"), {}).toInt() - 1);
     const QString geometry = Settings::GetSetting(WindowSection, QStringLiteral("Geometry"), {});
     if (!geometry.isEmpty())
         restoreGeometry(QByteArray::fromBase64(geometry.toLatin1()));
@@ -109,6 +112,9 @@ void frmTarvex::storeLayout()
                           QString::fromLatin1(saveGeometry().toBase64()));
     Settings::SaveSetting(WindowSection, QStringLiteral("ColumnWidths"),
                           widths.join(QLatin1Char(',')));
+    // 1 for the first column; 0 for the list's own order.
+    Settings::SaveSetting(WindowSection, QStringLiteral("SortColumn"),
+                          QString::number(Grid1->sortColumn() + 1));
 }
 
 void frmTarvex::buildLayout()
@@ -123,7 +129,8 @@ void frmTarvex::buildLayout()
     setCompactFace(client);
     setCentralWidget(client);
 
-    Grid1 = new FlexGrid(2, 5, client);
+    m_servers = new model::ServerModel(this);
+    Grid1 = new ServerView(m_servers, client);
     Grid1->setObjectName(QStringLiteral("Grid1"));
     Grid1->setGeometry(twipsRect(60, -15, 8115, 3750));
 
@@ -234,8 +241,8 @@ void frmTarvex::wireHandlers()
     connect(mnuRemoteConsole, &QAction::triggered, this, &frmTarvex::mnuRemoteConsole_Click);
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &frmTarvex::cancelStatusRefresh);
-    connect(Grid1, &FlexGrid::DblClick, this, &frmTarvex::Grid1_DblClick);
-    connect(Grid1, &FlexGrid::MouseDown, this, &frmTarvex::Grid1_MouseDown);
+    connect(Grid1, &ServerView::DblClick, this, &frmTarvex::Grid1_DblClick);
+    connect(Grid1, &ServerView::MouseDown, this, &frmTarvex::Grid1_MouseDown);
 }
 
 void frmTarvex::Form_Load()
@@ -266,16 +273,10 @@ void frmTarvex::Form_Load()
 
 void frmTarvex::setUpServerGrid()
 {
+    // The titles are the model's; the two wide columns get their room.
     Grid1->setColWidth(ColName, 2500);
     Grid1->setColWidth(ColAddress, 2500);
-    for (int c = 0; c <= 4; ++c)
-        Grid1->setColAlignment(c, 0);
     Grid1->setRow(0);
-    static const char *const titles[] = {"Server List", "Address", "Players", "Map", "Ping"};
-    for (int c = 0; c <= 4; ++c) {
-        Grid1->setCol(c);
-        Grid1->setText(QLatin1String(titles[c]));
-    }
 }
 
 void frmTarvex::cmdRefresh_Click()
@@ -288,9 +289,7 @@ void frmTarvex::cmdRefresh_Click()
     // A refresh or a ping under way ends here: the grid it fills is about to go.
     m_refresh->cancel();
     cancelPings();
-    Grid1->TruncateRows(2);
-    for (int c = 0; c <= 4; ++c)
-        Grid1->setTextMatrix(1, c, QString());
+    m_servers->clear();
     ParseList();
 }
 

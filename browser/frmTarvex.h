@@ -9,8 +9,6 @@
 #include "core/pipeline/RefreshPipeline.h"
 #include "core/sources/SourceSettings.h"
 
-#include <QHash>
-
 class QAction;
 class QLabel;
 class QMenu;
@@ -18,7 +16,10 @@ class QPushButton;
 
 namespace tarvex {
 
-class FlexGrid;
+class ServerView;
+namespace model {
+class ServerModel;
+}
 class HttpTransfer;
 class frmAbout;
 class frmMoreInfo;
@@ -109,7 +110,7 @@ public:
     virtual void showAboutSplash();
 
     // The window's parts, named as the program's handlers know them.
-    FlexGrid *Grid1 = nullptr;
+    ServerView *Grid1 = nullptr; // the servers, shown through a sorting view
     QPushButton *cmdRefresh = nullptr;
     QPushButton *cmdPing = nullptr;
     QPushButton *Command1 = nullptr;
@@ -133,6 +134,9 @@ public:
     QMenu *mnuhelp = nullptr;
     QAction *mnuAbout = nullptr;
     HttpTransfer *Inet1 = nullptr;
+
+    // Everything known of the listed servers, one record per server.
+    model::ServerModel *serverModel() const { return m_servers; }
 
     // The game's executable as stored; empty until the game is located.
     QString quakeLocation() const { return m_quakeLocation; }
@@ -163,6 +167,7 @@ private:
     void storeLayout();
 
     QString m_quakeLocation;
+    model::ServerModel *m_servers = nullptr;
 
     // --- game location and launch ---
     QString m_dialogFileName = QStringLiteral("quake2.exe"); // the file dialog's last file
@@ -187,18 +192,10 @@ private:
     void setUpRefresh();
     void refreshListed(const RefreshPipeline::Listing &listing);
     void refreshFailed(const QList<RefreshPipeline::Failure> &failures);
-    int rowOfStatus(const sources::ServerAddress &server) const;
-    void statusAnswered(const sources::ServerAddress &server, const status::ServerStatus &answer);
+    void statusAnswered(const sources::ServerAddress &server, const status::ServerStatus &answer,
+                        int rttMs);
     void statusFailed(const sources::ServerAddress &server, bool down);
-    struct StatusRow
-    {
-        int row;
-        QString address;
-        QString players; // the page's text, kept for a server that never answers
-        bool fromPage;
-    };
     RefreshPipeline *m_refresh = nullptr;
-    QHash<quint64, StatusRow> m_statusRows; // by the server's address key
     bool m_pageOnlyRefresh = false;
     QStringList m_sourceProblems; // unreadable [Sources] entries of this refresh
     bool m_askedServers = false; // the running refresh has asked the servers

@@ -6,7 +6,7 @@
 
 #include "core/browser/Module1.h"
 #include "details/frmMoreInfo.h"
-#include "ui/FlexGrid.h"
+#include "ui/ServerView.h"
 #include "ui/Dialogs.h"
 
 namespace tarvex {

@@ -3,7 +3,7 @@
 #include "core/browser/Module1.h"
 #include "core/browser/Settings.h"
 #include "browser/frmTarvex.h"
-#include "ui/FlexGrid.h"
+#include "ui/ServerView.h"
 #include "ui/Dialogs.h"
 #include "core/Program.h"
 
@@ -77,7 +77,7 @@ void frmTarvex::Grid1_DblClick()
 
     // The game joins its arguments and runs every "+" or ";" piece as a console
     // command, so only a plain host and port may reach its command line.
-    const QString address = Grid1->Text();
+    const QString address = Grid1->TextMatrix(Grid1->Row(), ColAddress);
     if (address.isEmpty()) {
         ui::messageBox(this, tr("This row holds no server address, so the game was not started."),
                        ui::MsgIcon::Warning);

@@ -2,7 +2,8 @@
 #include "browser/frmTarvex.h"
 
 #include "core/browser/ServerPing.h"
-#include "ui/FlexGrid.h"
+#include "core/model/ServerModel.h"
+#include "ui/ServerView.h"
 #include "hosting/ControlLoader.h"
 #include "ui/Dialogs.h"
 #include "core/Program.h"
@@ -106,9 +107,18 @@ void frmTarvex::pingAnswered(qint32 run, qint32 index, const QVariant &result)
     const auto it = m_pingRuns.find(run);
     if (it == m_pingRuns.end())
         return;
-    const QString progress = it->second.answer(*Grid1, index, result);
-    if (!progress.isEmpty())
-        setStatus(progress);
+    const std::optional<ServerPing::Run::Answer> answer = it->second.answer(index, result);
+    if (!answer)
+        return;
+    // Milliseconds come as a number; anything else is the control's failure text.
+    bool isNumber = false;
+    const int ms =
+        answer->result.typeId() == QMetaType::QString ? -1 : answer->result.toInt(&isNumber);
+    if (isNumber)
+        m_servers->setPing(answer->key, ms);
+    else
+        m_servers->setPingError(answer->key, ServerPing::resultText(answer->result));
+    setStatus(answer->progress);
 }
 
 void frmTarvex::pingFinished(qint32 run)
@@ -130,7 +140,10 @@ void frmTarvex::Ping()
         m_pingRuns.erase(m_listPing);
         m_listPing = 0;
     }
-    startPingRun(ServerPing::Run::list(*Grid1), true);
+    QList<ServerPing::Target> targets;
+    for (int row = 1; row < Grid1->Rows(); ++row)
+        targets.append({*Grid1->keyAt(row), Grid1->TextMatrix(row, ColAddress), row});
+    startPingRun(ServerPing::Run::list(std::move(targets), Grid1->Rows()), true);
 }
 
 void frmTarvex::cmdPing_Click() { Ping(); }
@@ -145,7 +158,9 @@ void frmTarvex::cmdPingSelect_Click()
         setStatus(tr("Select a server in the list first, then ping it."));
         return;
     }
-    startPingRun(ServerPing::Run::selected(*Grid1, row), false);
+    startPingRun(ServerPing::Run::selected(
+                     {*Grid1->keyAt(row), Grid1->TextMatrix(row, ColAddress), row}, Grid1->Rows()),
+                 false);
 }
 
 } // namespace tarvex

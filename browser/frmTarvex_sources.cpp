@@ -9,7 +9,8 @@
 #include "core/pipeline/RefreshPipeline.h"
 #include "core/browser/ServerListFetch.h"
 #include "core/status/StatusEngine.h"
-#include "ui/FlexGrid.h"
+#include "core/model/ServerModel.h"
+#include "ui/ServerView.h"
 #include "ui/Dialogs.h"
 
 #include <QDateTime>
@@ -59,10 +60,7 @@ void frmTarvex::setUpRefresh()
             });
     connect(m_refresh, &RefreshPipeline::listed, this, &frmTarvex::refreshListed);
     connect(m_refresh, &RefreshPipeline::nothingListed, this, &frmTarvex::refreshFailed);
-    connect(m_refresh, &RefreshPipeline::answered, this,
-            [this](const sources::ServerAddress &server, const status::ServerStatus &s, int) {
-                statusAnswered(server, s);
-            });
+    connect(m_refresh, &RefreshPipeline::answered, this, &frmTarvex::statusAnswered);
     connect(m_refresh, &RefreshPipeline::unanswered, this, &frmTarvex::statusFailed);
     connect(m_refresh, &RefreshPipeline::asking, this, [this](int done, int total) {
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
@@ -79,6 +77,9 @@ void frmTarvex::setUpRefresh()
         m_askedServers = false;
     });
     connect(m_refresh, &RefreshPipeline::finished, this, [this](RefreshPipeline::End end) {
+        // The servers go back in the order the user chose, once their answers are in.
+        if (!m_closing)
+            Grid1->sortAgain();
         if (end == RefreshPipeline::End::Cancelled && m_askedServers && !m_closing)
             setStatus(QStringLiteral("Server status refresh stopped."));
         else if (end == RefreshPipeline::End::Done && m_askedServers)
@@ -125,19 +126,23 @@ void frmTarvex::refreshListed(const RefreshPipeline::Listing &listing)
 {
     setStatus(QStringLiteral("Parsing Data, Please Wait..."));
     const QList<sources::ListedServer> &rows = listing.rows;
-    m_statusRows.clear();
     {
-        GridBatch batch(*Grid1);
-        for (int i = 0; i < rows.size(); ++i) {
-            if (i > 0)
-                Grid1->AddItem(QString());
-            const sources::ListedServer &s = rows[i];
-            Grid1->setTextMatrix(i + 1, ColName, s.name);
-            Grid1->setTextMatrix(i + 1, ColAddress, s.address);
-            Grid1->setTextMatrix(i + 1, ColPlayers, s.players);
-            Grid1->setTextMatrix(i + 1, ColMap, s.map);
-            if (s.target && !listing.pageOnly)
-                m_statusRows.insert(s.target->key(), {i + 1, s.address, s.players, s.fromPage});
+        model::ServerModel::Batch batch(*m_servers);
+        m_servers->clear();
+        m_servers->reserve(int(rows.size()));
+        int ordinal = 0;
+        for (const sources::ListedServer &s : rows) {
+            // A server reached by its IPv4 address is known by it; a page row naming a host
+            // keeps its address text as its key. A page may name one host in several rows,
+            // or none in a row: each such row stays a row of its own.
+            model::ServerKey key = s.target
+                ? model::ServerKey::fromAddress(s.target->ip, s.target->port)
+                : model::ServerKey{0, 0, s.address};
+            if (!s.target && (s.address.isEmpty() || m_servers->rowOf(key) >= 0))
+                key.host = s.address + QChar(0) + QString::number(++ordinal);
+            m_servers->upsertListed(key,
+                                    s.fromPage ? QStringLiteral("page") : QStringLiteral("list"),
+                                    {s.name, s.address, s.players, s.map, s.fromPage});
         }
     }
 
@@ -186,48 +191,16 @@ void frmTarvex::refreshListed(const RefreshPipeline::Listing &listing)
     setStatus(m_refreshedText);
 }
 
-int frmTarvex::rowOfStatus(const sources::ServerAddress &server) const
-{
-    const auto it = m_statusRows.constFind(server.key());
-    if (it == m_statusRows.constEnd())
-        return -1;
-    if (Grid1->TextMatrix(it->row, ColAddress) == it->address)
-        return it->row;
-    // The user sorted the grid meanwhile: find the row by its address.
-    for (int r = 1; r < Grid1->Rows(); ++r) {
-        if (Grid1->TextMatrix(r, ColAddress) == it->address)
-            return r;
-    }
-    return -1;
-}
-
 void frmTarvex::statusAnswered(const sources::ServerAddress &server,
-                               const status::ServerStatus &answer)
+                               const status::ServerStatus &answer, int rttMs)
 {
-    const int row = rowOfStatus(server);
-    if (row < 0)
-        return;
-    // A page row keeps the page's name; its players and map become the live ones.
-    const QString name = answer.value("hostname");
-    if (!m_statusRows[server.key()].fromPage && !name.isEmpty())
-        Grid1->setTextMatrix(row, ColName, name);
-    const QString players = answer.playersText();
-    if (!players.isEmpty())
-        Grid1->setTextMatrix(row, ColPlayers, players);
-    const QString map = answer.value("mapname");
-    if (!map.isEmpty())
-        Grid1->setTextMatrix(row, ColMap, map);
+    m_servers->setAnswer(model::ServerKey::fromAddress(server.ip, server.port), answer, rttMs);
 }
 
 void frmTarvex::statusFailed(const sources::ServerAddress &server, bool down)
 {
-    const int row = rowOfStatus(server);
-    if (row < 0)
-        return;
     // The row stays; its players cell says that the server did not answer.
-    const QString base = m_statusRows[server.key()].players;
-    const QString mark = down ? DownMark : NoAnswerMark;
-    Grid1->setTextMatrix(row, ColPlayers, base.isEmpty() ? mark : base + QLatin1Char(' ') + mark);
+    m_servers->setFailed(model::ServerKey::fromAddress(server.ip, server.port), down);
 }
 
 void frmTarvex::mnuSources_Click()

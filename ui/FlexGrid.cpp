@@ -1,4 +1,5 @@
 #include "ui/FlexGrid.h"
+#include "ui/MouseCodes.h"
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -26,28 +27,6 @@ Qt::Alignment alignmentForCode(int code)
         vertical = Qt::AlignVCenter;
     }
     return horizontal | vertical;
-}
-
-int shiftState(Qt::KeyboardModifiers modifiers)
-{
-    int shift = 0;
-    if (modifiers & Qt::ShiftModifier)
-        shift |= 1;
-    if (modifiers & Qt::ControlModifier)
-        shift |= 2;
-    if (modifiers & Qt::AltModifier)
-        shift |= 4;
-    return shift;
-}
-
-int buttonCode(Qt::MouseButton button)
-{
-    switch (button) {
-    case Qt::LeftButton: return 1;
-    case Qt::RightButton: return 2;
-    case Qt::MiddleButton: return 4;
-    default: return 0;
-    }
 }
 
 } // namespace
@@ -322,7 +301,7 @@ QPoint FlexGrid::cellCenter(int row, int col) const
 void FlexGrid::emitMouseDown(QMouseEvent *event, QWidget *source)
 {
     const QPoint p = source->mapTo(this, event->position().toPoint());
-    emit MouseDown(buttonCode(event->button()), shiftState(event->modifiers()),
+    emit MouseDown(ui::buttonCode(event->button()), ui::shiftState(event->modifiers()),
                    double(pixelsToTwips(p.x())), double(pixelsToTwips(p.y())));
 }
 

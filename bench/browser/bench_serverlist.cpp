@@ -5,6 +5,7 @@
 #include "core/browser/ServerListParser.h"
 #include "browser/frmTarvex.h"
 #include "ui/FlexGrid.h"
+#include "ui/ServerView.h"
 #include "core/grid/GridData.h"
 #include "support/ListPages.h"
 #include "support/ReferenceParser.h"

@@ -10,6 +10,8 @@
 #include "core/details/QStatQuery.h"
 #include "details/frmMoreInfo.h"
 #include "ui/FlexGrid.h"
+#include "ui/ServerView.h"
+#include "support/ServerRows.h"
 #include "support/PromptRecorder.h"
 #include "support/TestSupport.h"
 
@@ -121,7 +123,7 @@ int main(int argc, char *argv[])
         }
         if (address.isEmpty())
             return 1;
-        w.Grid1->setTextMatrix(1, frmTarvex::ColAddress, address + QStringLiteral(":27910"));
+        test::setCell(w, 1, frmTarvex::ColAddress, address + QStringLiteral(":27910"));
         std::vector<double> totals, runs, overheads;
         for (int i = 0; i < Runs; ++i) {
             double run = 0;
@@ -141,7 +143,7 @@ int main(int argc, char *argv[])
     // first, in the program's folder where it wins.
     writeFile(env.folder + QStringLiteral("/answer.txt"), DemoAnswer);
     writeFile(env.folder + QStringLiteral("/qstat"), "#!/bin/sh\nsleep 1\ncat answer.txt\n", true);
-    w.Grid1->setTextMatrix(1, frmTarvex::ColAddress, QStringLiteral("10.0.0.5"));
+    test::setCell(w, 1, frmTarvex::ColAddress, QStringLiteral("10.0.0.5"));
     {
         double run = 0;
         double cpu = 0;

@@ -7,6 +7,8 @@
 //   QT_QPA_PLATFORM=offscreen build/bin/bench_pinging
 #include "browser/frmTarvex.h"
 #include "ui/FlexGrid.h"
+#include "ui/ServerView.h"
+#include "support/ServerRows.h"
 #include "hosting/ControlLoader.h"
 #include "support/TestSupport.h"
 
@@ -42,15 +44,10 @@ QString address(int i, int silentEvery)
 
 void fill(frmTarvex &w, int servers)
 {
-    while (w.Grid1->Rows() > 2)
-        w.Grid1->RemoveItem(w.Grid1->Rows());
-    for (int i = 0; i < servers; ++i) {
-        if (i > 0)
-            w.Grid1->AddItem(QString());
-        w.Grid1->setTextMatrix(i + 1, 0, QStringLiteral("Server %1").arg(i));
-        w.Grid1->setTextMatrix(i + 1, 1, address(i, 2));
-        w.Grid1->setTextMatrix(i + 1, 4, QString());
-    }
+    QList<QStringList> rows;
+    for (int i = 0; i < servers; ++i)
+        rows.append({QStringLiteral("Server %1").arg(i), address(i, 2)});
+    test::listServers(w, rows);
 }
 
 // Notes the longest gap between two ticks of a zero-interval timer.

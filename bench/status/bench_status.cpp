@@ -9,6 +9,7 @@
 #include "core/sources/SourceSettings.h"
 #include "core/status/StatusEngine.h"
 #include "ui/FlexGrid.h"
+#include "ui/ServerView.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>

@@ -1,31 +1,10 @@
 #include "core/browser/ServerPing.h"
 
 #include "core/browser/Module1.h"
-#include "core/grid/Grid.h"
 
 #include <cmath>
 
 namespace tarvex::ServerPing {
-
-namespace {
-
-constexpr int ColAddress = 1;
-constexpr int ColPing = 4;
-
-// One row: its address cut at the first ":", the ping, the result into its cell.
-void pingOne(IGrid &grid, int row, const Hooks &hooks)
-{
-    // A row that is gone (a refresh ran inside the walk and shrank the grid) has no
-    // address to ping and no cell to write: the row's ping is skipped.
-    if (!grid.hasCell(row, ColAddress))
-        return;
-    const QString host = Module1::HostPart(grid.TextMatrix(row, ColAddress));
-    const std::optional<QVariant> result = hooks.send(host);
-    if (result)
-        grid.setTextMatrix(row, ColPing, resultText(*result));
-}
-
-} // namespace
 
 QString percentText(int row, int rows)
 {
@@ -42,48 +21,19 @@ QString resultText(const QVariant &result)
     return result.toString();
 }
 
-bool pingList(IGrid &grid, const Hooks &hooks)
-{
-    const int lastRow = grid.Rows() - 1;
-    for (int row = 1; row <= lastRow; ++row) {
-        pingOne(grid, row, hooks);
-        hooks.status(ListStatusPrefix + percentText(row, grid.Rows()));
-        if (!hooks.pump())
-            return false;
-    }
-    hooks.status(FinishedText);
-    return true;
-}
-
-bool pingRow(IGrid &grid, int row, const Hooks &hooks)
-{
-    if (row < 1 || row >= grid.Rows())
-        return true;
-    pingOne(grid, row, hooks);
-    hooks.status(SelectedStatusPrefix + percentText(row, grid.Rows()));
-    if (!hooks.pump())
-        return false;
-    hooks.status(FinishedText);
-    return true;
-}
-
-Run Run::list(const IGrid &grid)
+Run Run::list(QList<Target> targets, int rows)
 {
     Run run;
-    for (int row = 1; row < grid.Rows(); ++row)
-        run.m_targets.append(
-            {row, grid.hasCell(row, ColAddress) ? grid.TextMatrix(row, ColAddress) : QString()});
+    run.m_targets = std::move(targets);
+    run.m_rows = rows;
     run.m_answered = QList<bool>(run.m_targets.size(), false);
     return run;
 }
 
-Run Run::selected(const IGrid &grid, int row)
+Run Run::selected(const Target &target, int rows)
 {
-    Run run;
+    Run run = list({target}, rows);
     run.m_selected = true;
-    if (row >= 1 && row < grid.Rows() && grid.hasCell(row, ColAddress))
-        run.m_targets.append({row, grid.TextMatrix(row, ColAddress)});
-    run.m_answered = QList<bool>(run.m_targets.size(), false);
     return run;
 }
 
@@ -95,17 +45,16 @@ QStringList Run::hosts() const
     return hosts;
 }
 
-QString Run::answer(IGrid &grid, int index, const QVariant &result)
+std::optional<Run::Answer> Run::answer(int index, const QVariant &result)
 {
     if (index < 0 || index >= m_targets.size() || m_answered.at(index))
-        return QString();
+        return std::nullopt;
     m_answered[index] = true;
     ++m_done;
     const Target &t = m_targets.at(index);
-    if (grid.hasCell(t.row, ColPing) && grid.TextMatrix(t.row, ColAddress) == t.address)
-        grid.setTextMatrix(t.row, ColPing, resultText(result));
-    return m_selected ? SelectedStatusPrefix + percentText(t.row, grid.Rows())
-                      : ListStatusPrefix + percentText(m_done, grid.Rows());
+    return Answer{t.key, result,
+                  m_selected ? SelectedStatusPrefix + percentText(t.row, m_rows)
+                             : ListStatusPrefix + percentText(m_done, m_rows)};
 }
 
 } // namespace tarvex::ServerPing

@@ -1,17 +1,17 @@
 #pragma once
 
+#include "core/model/ServerKey.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
-#include <functional>
 #include <optional>
 
 namespace tarvex {
-class IGrid;
 
-// Pinging the servers of the server grid: the walk over the rows, the host cut out of
-// each address, the result written into the "Ping" column and the progress texts.
+// Pinging the listed servers: the host cut out of each address, the answers matched to
+// their servers and the progress texts.
 namespace ServerPing {
 
 inline const QString ListStatusPrefix = QStringLiteral("Pinging Servers - ");
@@ -27,59 +27,44 @@ QString percentText(int row, int rows);
 // unchanged, nothing for an empty result.
 QString resultText(const QVariant &result);
 
-// How the walk reaches the world outside the grid.
-struct Hooks
+// One ping of many servers at once, all answers awaited together: which server each
+// host came from, and the progress as answers come in any order.
+struct Target
 {
-    // Pings host; no value when the ping itself failed (the control is missing or
-    // the call could not be made), so the row's cell keeps what it had.
-    std::function<std::optional<QVariant>(const QString &host)> send;
-    // Shows a progress text in the status line.
-    std::function<void(const QString &text)> status;
-    // Lets pending window events run; false when the program is ending and nothing
-    // more may run.
-    std::function<bool()> pump;
+    model::ServerKey key;
+    QString address; // as the list shows it
+    int row = 0; // where it was shown when the ping started
 };
 
-// Pings rows 1 to the last row that the grid has when the walk starts, in order. A
-// step that fails (a row that has gone since, a failed ping) is skipped and the walk
-// goes on; it ends with the finish text unless the program ends meanwhile. Returns
-// false when it stopped because the program is ending.
-bool pingList(IGrid &grid, const Hooks &hooks);
-
-// Pings the one row given, with the singular progress text. A row that is not a
-// server row pings nothing.
-bool pingRow(IGrid &grid, int row, const Hooks &hooks);
-
-// One ping of many rows at once, all answers awaited together: which row each host came
-// from and what its address cell held, and the progress as answers come in any order.
 class Run
 {
 public:
-    // Rows 1 to the last row the grid has now (the list ping), or the one server row given
-    // (the selected ping; nothing for a row that is no server row).
-    static Run list(const IGrid &grid);
-    static Run selected(const IGrid &grid, int row);
+    // Every server shown (the list ping), or the one chosen (the selected ping); rows
+    // counts the grid's rows, its title row included, for the progress texts.
+    static Run list(QList<Target> targets, int rows);
+    static Run selected(const Target &target, int rows);
 
-    // The hosts to ping, in row order: each address cut at its first ":".
+    // The hosts to ping, in order: each address cut at its first ":".
     QStringList hosts() const;
     bool isEmpty() const { return m_targets.isEmpty(); }
     bool finished() const { return m_done >= m_targets.size(); }
 
-    // The answer for hosts()[index]: written into its row's "Ping" cell only while that row
-    // still holds the address that was pinged (a refresh may have refilled it). Returns the
-    // progress text to show: "Pinging Servers - N%" with N = answers so far / Rows, or for
-    // the selected ping "Pinging Server - N%" with N = its row / Rows. Empty for an index
-    // that is not awaited (out of range, or answered already).
-    QString answer(IGrid &grid, int index, const QVariant &result);
+    struct Answer
+    {
+        model::ServerKey key; // the server it is for
+        QVariant result;
+        // "Pinging Servers - N%" with N = answers so far / rows, or for the selected
+        // ping "Pinging Server - N%" with N = its row / rows.
+        QString progress;
+    };
+    // The answer for hosts()[index]; nothing for an index that is not awaited (out of
+    // range, or answered already).
+    std::optional<Answer> answer(int index, const QVariant &result);
 
 private:
-    struct Target
-    {
-        int row;
-        QString address;
-    };
     QList<Target> m_targets;
     QList<bool> m_answered;
+    int m_rows = 0;
     int m_done = 0;
     bool m_selected = false;
 };

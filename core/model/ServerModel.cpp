@@ -72,7 +72,10 @@ QString ServerModel::displayText(const ServerRecord &r, int column)
         if (r.answered() && !r.listed.fromPage && !r.hostname.isEmpty())
             return r.hostname;
         return r.listed.name;
-    case ColAddress: return r.listed.address.isEmpty() ? r.key.toString() : r.listed.address;
+    case ColAddress:
+        // As the list wrote it; a numeric key speaks for a source that gave no text.
+        return r.listed.address.isEmpty() && r.key.isNumeric() ? r.key.toString()
+                                                               : r.listed.address;
     case ColPlayers: {
         if (r.answered() && !r.playersText.isEmpty())
             return r.playersText;

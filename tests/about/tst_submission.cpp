@@ -5,6 +5,8 @@
 #include "core/net/HttpTransfer.h"
 #include "browser/frmTarvex.h"
 #include "ui/FlexGrid.h"
+#include "ui/ServerView.h"
+#include "support/ServerRows.h"
 #include "tools/listservice/ListService.h"
 
 #include <QLabel>
@@ -63,8 +65,8 @@ void TestSubmission::init()
     m_end = std::make_unique<EndRecorder>();
     m_window = std::make_unique<frmTarvex>();
     m_window->Inet1->setTimeoutMs(5000);
-    m_window->Grid1->setTextMatrix(1, 0, QStringLiteral("Some Server"));
-    m_window->Grid1->setTextMatrix(1, 1, QStringLiteral("10.0.0.1:27910"));
+    tarvex::test::setCell(*m_window, 1, 0, QStringLiteral("Some Server"));
+    tarvex::test::setCell(*m_window, 1, 1, QStringLiteral("10.0.0.1:27910"));
 }
 
 void TestSubmission::cleanup()

@@ -5,6 +5,7 @@
 #include "core/net/HttpTransfer.h"
 #include "browser/frmTarvex.h"
 #include "ui/FlexGrid.h"
+#include "ui/ServerView.h"
 #include "support/ListPages.h"
 #include "support/PromptRecorder.h"
 #include "support/TestSupport.h"

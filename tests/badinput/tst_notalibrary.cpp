@@ -4,6 +4,8 @@
 // Either way the list, the registry and the named file stay as they were.
 #include "browser/frmTarvex.h"
 #include "ui/FlexGrid.h"
+#include "ui/ServerView.h"
+#include "support/ServerRows.h"
 #include "hosting/ControlLoader.h"
 #include "hosting/ControlServer.h"
 #include "ping/Identifiers.h"
@@ -108,8 +110,8 @@ private slots:
         QVERIFY2(w.pingControlError().contains(m_text + QStringLiteral(": not a loadable library")),
                  qPrintable(w.pingControlError()));
 
-        w.Grid1->setTextMatrix(1, frmTarvex::ColName, QStringLiteral("Listed"));
-        w.Grid1->setTextMatrix(1, frmTarvex::ColAddress, QStringLiteral("127.0.0.2:27910"));
+        test::setCell(w, 1, frmTarvex::ColName, QStringLiteral("Listed"));
+        test::setCell(w, 1, frmTarvex::ColAddress, QStringLiteral("127.0.0.2:27910"));
         w.cmdPing->click();
         QCOMPARE(prompts.messages().size(), 1);
         const QString message = prompts.messages().first();

@@ -7,6 +7,8 @@
 #include "core/details/Module2.h"
 #include "details/frmMoreInfo.h"
 #include "ui/FlexGrid.h"
+#include "ui/ServerView.h"
+#include "support/ServerRows.h"
 #include "support/PromptRecorder.h"
 #include "support/TestSupport.h"
 
@@ -17,7 +19,7 @@ using namespace tarvex;
 
 namespace {
 
-QStringList row(const IGrid &grid, int r)
+template<typename Grid> QStringList row(const Grid &grid, int r)
 {
     QStringList cells;
     for (int c = 0; c < grid.Cols(); ++c)
@@ -67,8 +69,8 @@ private slots:
         folders.putStandIn("cat answer.txt");
 
         frmTarvex w{nullptr, frmTarvex::PingControl::Skip};
-        w.Grid1->setTextMatrix(1, frmTarvex::ColAddress, QStringLiteral("10.0.0.5"));
-        w.Grid1->setTextMatrix(1, frmTarvex::ColName, QStringLiteral("listed"));
+        test::setCell(w, 1, frmTarvex::ColAddress, QStringLiteral("10.0.0.5"));
+        test::setCell(w, 1, frmTarvex::ColName, QStringLiteral("listed"));
         w.Grid1->setRow(1);
         const QStringList listed = row(*w.Grid1, 1);
 

@@ -4,6 +4,9 @@
 #include "browser/frmTarvex.h"
 #include "console/RemoteConsole.h"
 #include "ui/FlexGrid.h"
+#include "ui/ServerView.h"
+#include "core/model/ServerModel.h"
+#include "support/ServerRows.h"
 #include "support/ListPages.h"
 #include "support/RecordingWindow.h"
 #include "support/PromptRecorder.h"
@@ -87,9 +90,8 @@ private slots:
             (QStringList{"message:You must locate Quake to continue.", "locate", "about", "ping"}));
         QCOMPARE(m_service->listRequests(), 1);
         QCOMPARE(w->Label1->text(), frmTarvex::RefreshedText);
-        // Titles written through the current cell, which stays on the title row.
+        // No server is chosen yet.
         QCOMPARE(w->Grid1->Row(), 0);
-        QCOMPARE(w->Grid1->Col(), 4);
         QCOMPARE(w->Grid1->TextMatrix(0, 0), QStringLiteral("Server List"));
         QCOMPARE(w->Grid1->TextMatrix(0, 4), QStringLiteral("Ping"));
         QCOMPARE(w->Grid1->ColWidth(0), 2500);
@@ -130,9 +132,11 @@ private slots:
     {
         pointAt(m_service->baseUrl(), "QuakeLocation=x\nmnuPing=False\n");
         auto w = loadedWindow();
+        QList<QStringList> old;
         for (int i = 0; i < 20; ++i)
-            w->Grid1->AddItem(QStringLiteral("old %1").arg(i));
-        w->Grid1->setTextMatrix(1, 4, QStringLiteral("47"));
+            old.append({QStringLiteral("old %1").arg(i), QStringLiteral("10.0.0.%1").arg(i + 1)});
+        test::listServers(*w, old);
+        w->serverModel()->setPing(model::ServerKey::fromAddress(0x0a000001, 27910), 47);
         m_service->setPage(listPage(generatedRows(2)).toUtf8());
         w->cmdRefresh->click();
         QVERIFY(settle(*w));
@@ -186,7 +190,7 @@ private slots:
         QFETCH(QString, description);
         pointAt(m_service->baseUrl(), "QuakeLocation=x\n");
         auto w = loadedWindow();
-        w->Grid1->AddItem(QStringLiteral("kept until the refresh"));
+        test::listServers(*w, {{QStringLiteral("kept until the refresh")}});
         m_log.clear();
         if (mode == QLatin1String("refused")) {
             // A port that was just free: nothing listens there.
@@ -230,8 +234,8 @@ private slots:
         QCOMPARE(statusAtMessage.value(1), QString());
         QCOMPARE(buttonStates(*w), (QStringList{"cmdRefresh", "cmdPing", "Command1"}));
         QCOMPARE(w->Label1->text(), QStringLiteral("Parsing Data, Please Wait..."));
-        QCOMPARE(w->Grid1->Rows(), 2);
-        QCOMPARE(w->Grid1->TextMatrix(1, 0), QString());
+        // No blank row is left behind: the title row alone.
+        QCOMPARE(w->Grid1->Rows(), 1);
         QVERIFY(!m_log.contains(QStringLiteral("ping"))); // a failed refresh never pings
     }
 
@@ -299,12 +303,13 @@ private slots:
     {
         frmTarvex w{nullptr, frmTarvex::PingControl::Skip};
         QCOMPARE(w.mnuRemoteConsole->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
-        w.Grid1->setTextMatrix(1, frmTarvex::ColAddress, QStringLiteral("q2.example.org:27911"));
+        test::listServers(w, {{QString(), QStringLiteral("q2.example.org:27911")}});
         w.Grid1->setRow(1);
         w.mnuRemoteConsole->trigger();
         QCOMPARE(m_prompts->messages().size(), 1);
         QVERIFY(w.findChildren<RemoteConsole *>().isEmpty());
-        w.Grid1->setTextMatrix(1, frmTarvex::ColAddress, QStringLiteral("127.0.0.1:27911"));
+        test::listServers(w, {{QString(), QStringLiteral("127.0.0.1:27911")}});
+        w.Grid1->setRow(1);
         w.mnuRemoteConsole->trigger();
         const QList<RemoteConsole *> consoles = w.findChildren<RemoteConsole *>();
         QCOMPARE(consoles.size(), 1);

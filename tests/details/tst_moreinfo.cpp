@@ -7,6 +7,8 @@
 #include "details/ListBox.h"
 #include "details/frmMoreInfo.h"
 #include "ui/FlexGrid.h"
+#include "ui/ServerView.h"
+#include "support/ServerRows.h"
 #include "support/PromptRecorder.h"
 #include "support/TestSupport.h"
 
@@ -55,7 +57,7 @@ frmMoreInfo *details(const frmTarvex &w) { return w.findChild<frmMoreInfo *>(); 
 
 void selectServer(frmTarvex &w, const QString &address)
 {
-    w.Grid1->setTextMatrix(1, frmTarvex::ColAddress, address);
+    test::setCell(w, 1, frmTarvex::ColAddress, address);
     w.Grid1->setRow(1);
 }
 
@@ -210,9 +212,9 @@ private slots:
         test::PromptRecorder prompts;
         folders.putStandIn("touch ran.txt");
         frmTarvex w{nullptr, frmTarvex::PingControl::Skip};
-        w.Grid1->setTextMatrix(1, frmTarvex::ColAddress, cell);
+        test::setCell(w, 1, frmTarvex::ColAddress, cell);
         if (row == 0)
-            w.Grid1->setTextMatrix(0, frmTarvex::ColAddress, QStringLiteral("Address"));
+            test::setCell(w, 0, frmTarvex::ColAddress, QStringLiteral("Address"));
         w.Grid1->setRow(row);
         w.cmdMoreInfo_Click();
         QCOMPARE(prompts.messages().size(), 1);

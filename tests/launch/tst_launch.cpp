@@ -1,6 +1,8 @@
 #include "core/browser/Settings.h"
 #include "browser/frmTarvex.h"
 #include "ui/FlexGrid.h"
+#include "ui/ServerView.h"
+#include "support/ServerRows.h"
 #include "support/PromptRecorder.h"
 #include "support/RecordingWindow.h"
 #include "support/TestSupport.h"
@@ -39,18 +41,13 @@ struct Bench
             QDir(dir.path()).mkpath(QLatin1String(sub));
         qputenv("PATH", path(QStringLiteral("bin")).toLocal8Bit());
         window.mnuCloseStartup->setChecked(false);
-        FlexGrid *g = window.Grid1;
+        ServerView *g = window.Grid1;
         g->setColWidth(0, 2500);
         g->setColWidth(1, 2500);
-        const QStringList rows[] = {{"Gamma", "10.0.0.1", "9", "q2dm1", "timeout"},
-                                    {"Alpha", "10.0.0.3:27910", "10", "base1", "100"},
-                                    {"Beta", "10.0.0.2", "2", "q2dm2", "9"}};
-        for (int r = 0; r < 3; ++r) {
-            if (r > 0)
-                g->AddItem(QString());
-            for (int c = 0; c < 5; ++c)
-                g->setTextMatrix(r + 1, c, rows[r][c]);
-        }
+        test::listServers(window,
+                          {{"Gamma", "10.0.0.1", "9", "q2dm1", "timeout"},
+                           {"Alpha", "10.0.0.3:27910", "10", "base1", "100"},
+                           {"Beta", "10.0.0.2", "2", "q2dm2", "9"}});
         window.show();
     }
     ~Bench() { qputenv("PATH", oldPath); }
@@ -97,7 +94,7 @@ struct Bench
 
     void doubleClick(int row, int col = 0)
     {
-        FlexGrid *g = window.Grid1;
+        ServerView *g = window.Grid1;
         QWidget *target = row == 0 ? g->horizontalHeader()->viewport() : g->viewport();
         QTest::mouseDClick(target, Qt::LeftButton, {}, target->mapFrom(g, g->cellCenter(row, col)));
     }
@@ -120,7 +117,7 @@ struct Bench
     // after it must then be the only one recorded.
     void expectOnlyLaterLaunch()
     {
-        window.Grid1->setTextMatrix(1, frmTarvex::ColAddress, QStringLiteral("10.9.9.9"));
+        test::setCell(window, 1, frmTarvex::ColAddress, QStringLiteral("10.9.9.9"));
         doubleClick(1);
         const auto laterRan = [this] {
             const QList<QStringList> all = runs();
@@ -291,7 +288,7 @@ private slots:
         Bench b;
         b.locate(b.writeProgram(b.gameDir() + QStringLiteral("/quake2.exe")));
         b.window.mnuCloseStartup->setChecked(true);
-        b.window.Grid1->setTextMatrix(2, frmTarvex::ColAddress, address);
+        test::setCell(b.window, 2, frmTarvex::ColAddress, address);
         b.doubleClick(2);
         QCOMPARE(b.prompts.messages().size(), 1);
         QCOMPARE(b.ends.count(), 0);

@@ -5,6 +5,8 @@
 #include "core/browser/ServerPing.h"
 #include "browser/frmTarvex.h"
 #include "ui/FlexGrid.h"
+#include "ui/ServerView.h"
+#include "support/ServerRows.h"
 #include "hosting/ControlLoader.h"
 #include "support/ListPages.h"
 #include "support/PromptRecorder.h"
@@ -51,16 +53,11 @@ void enterPrivateNetwork()
 // A server grid on the window, filled as a refresh would.
 void fill(frmTarvex &w, const QStringList &addresses)
 {
-    while (w.Grid1->Rows() > 2)
-        w.Grid1->RemoveItem(w.Grid1->Rows());
-    for (int i = 0; i < addresses.size(); ++i) {
-        if (i > 0)
-            w.Grid1->AddItem(QString());
-        w.Grid1->setTextMatrix(i + 1, 0, QStringLiteral("Server %1").arg(i + 1));
-        w.Grid1->setTextMatrix(i + 1, 1, addresses[i]);
-        w.Grid1->setTextMatrix(i + 1, 2, QStringLiteral("%1/8").arg(i));
-        w.Grid1->setTextMatrix(i + 1, 3, QStringLiteral("q2dm%1").arg(i + 1));
-    }
+    QList<QStringList> rows;
+    for (int i = 0; i < addresses.size(); ++i)
+        rows.append({QStringLiteral("Server %1").arg(i + 1), addresses[i],
+                     QStringLiteral("%1/8").arg(i), QStringLiteral("q2dm%1").arg(i + 1)});
+    test::listServers(w, rows);
 }
 
 QStringList column(const frmTarvex &w, int col)
@@ -182,8 +179,6 @@ private slots:
     {
         auto w = window();
         fill(*w, {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"});
-        w->Grid1->setTextMatrix(0, 1, QStringLiteral("Address"));
-        w->Grid1->setTextMatrix(0, 4, QStringLiteral("Ping"));
         // Before any server is selected the current row is the title row: no ping of
         // "Address", nothing written over the title.
         w->cmdPingSelect->click();

@@ -1,5 +1,4 @@
 #include "core/browser/ServerPing.h"
-#include "core/grid/GridData.h"
 
 #include <QTest>
 
@@ -7,48 +6,12 @@ using namespace tarvex;
 
 namespace {
 
-// A grid of servers named S1, S2, ... with the given addresses.
-GridData serverGrid(const QStringList &addresses)
+QList<ServerPing::Target> targets(const QStringList &addresses)
 {
-    GridData grid(2, 5);
-    for (int i = 0; i < addresses.size(); ++i) {
-        if (i > 0)
-            grid.AddItem(QString());
-        grid.setTextMatrix(i + 1, 0, QStringLiteral("S%1").arg(i + 1));
-        grid.setTextMatrix(i + 1, 1, addresses[i]);
-    }
-    return grid;
-}
-
-// Records what the walk does; answers every ping with "ms:<host>".
-struct Recorder
-{
-    QStringList hosts;
-    QStringList statuses;
-    std::function<std::optional<QVariant>(const QString &)> answer = [](const QString &host) {
-        return std::optional<QVariant>(QStringLiteral("ms:") + host);
-    };
-    std::function<bool()> pump = [] { return true; };
-
-    ServerPing::Hooks hooks()
-    {
-        ServerPing::Hooks h;
-        h.send = [this](const QString &host) {
-            hosts << host;
-            return answer(host);
-        };
-        h.status = [this](const QString &text) { statuses << text; };
-        h.pump = [this] { return pump(); };
-        return h;
-    }
-};
-
-QStringList column(const IGrid &grid, int col)
-{
-    QStringList cells;
-    for (int r = 1; r < grid.Rows(); ++r)
-        cells << grid.TextMatrix(r, col);
-    return cells;
+    QList<ServerPing::Target> out;
+    for (int i = 0; i < addresses.size(); ++i)
+        out.append({model::ServerKey::fromAddressText(addresses[i]), addresses[i], i + 1});
+    return out;
 }
 
 } // namespace
@@ -80,119 +43,44 @@ private slots:
         QCOMPARE(ServerPing::percentText(row, rows), text);
     }
 
-    void listStatusSequence_data()
-    {
-        QTest::addColumn<QStringList>("addresses");
-        QTest::addColumn<QStringList>("statuses");
-        QTest::newRow("two servers")
-            << QStringList{"10.0.0.1", "10.0.0.2"}
-            << QStringList{"Pinging Servers - 33%", "Pinging Servers - 67%"};
-        QTest::newRow("three servers")
-            << QStringList{"10.0.0.1", "10.0.0.2", "10.0.0.3"}
-            << QStringList{"Pinging Servers - 25%", "Pinging Servers - 50%",
-                           "Pinging Servers - 75%"};
-        // The empty list still has its one empty data row, and it is pinged.
-        QTest::newRow("no server") << QStringList{""} << QStringList{"Pinging Servers - 50%"};
-    }
-    void listStatusSequence()
-    {
-        QFETCH(QStringList, addresses);
-        QFETCH(QStringList, statuses);
-        GridData grid = serverGrid(addresses);
-        Recorder rec;
-        QVERIFY(ServerPing::pingList(grid, rec.hooks()));
-        QCOMPARE(rec.hosts, addresses);
-        QCOMPARE(rec.statuses, statuses + QStringList{ServerPing::FinishedText});
-    }
-
-    void titleRowOnlySendsNothing()
-    {
-        GridData grid(1, 5);
-        Recorder rec;
-        QVERIFY(ServerPing::pingList(grid, rec.hooks()));
-        QVERIFY(rec.hosts.isEmpty());
-        QCOMPARE(rec.statuses, QStringList{ServerPing::FinishedText});
-    }
-
     void hostIsCutAtTheFirstColon()
     {
-        GridData grid =
-            serverGrid({"192.168.0.10:27910", "192.168.0.10", "a:b:c", ":27910", "name.example:1"});
-        Recorder rec;
-        ServerPing::pingList(grid, rec.hooks());
-        QCOMPARE(rec.hosts, (QStringList{"192.168.0.10", "192.168.0.10", "a", "", "name.example"}));
+        const ServerPing::Run run = ServerPing::Run::list(
+            targets({"192.168.0.10:27910", "192.168.0.10", "a:b:c", ":27910", "name.example:1"}),
+            6);
+        QCOMPARE(run.hosts(),
+                 (QStringList{"192.168.0.10", "192.168.0.10", "a", "", "name.example"}));
     }
 
-    void resultsGoIntoThePingColumnOnly()
+    // Answers in any order: each names its server once; the list's progress counts the
+    // answers so far against the grid's rows, title row included.
+    void listAnswersInAnyOrder()
     {
-        GridData grid = serverGrid({"10.0.0.1", "10.0.0.2:27911", "10.0.0.3", "10.0.0.4"});
-        grid.setTextMatrix(4, 4, QStringLiteral("old"));
-        const QStringList names = column(grid, 0);
-        const QStringList addresses = column(grid, 1);
-        Recorder rec;
-        rec.answer = [](const QString &host) -> std::optional<QVariant> {
-            if (host == QLatin1String("10.0.0.1"))
-                return QVariant(47);
-            if (host == QLatin1String("10.0.0.2"))
-                return QVariant(QStringLiteral("Timed Out"));
-            if (host == QLatin1String("10.0.0.3"))
-                return QVariant(); // nothing
-            return std::nullopt; // the ping failed: the cell keeps its text
-        };
-        QVERIFY(ServerPing::pingList(grid, rec.hooks()));
-        QCOMPARE(column(grid, 4), (QStringList{"47", "Timed Out", "", "old"}));
-        QCOMPARE(column(grid, 0), names);
-        QCOMPARE(column(grid, 1), addresses);
-        QCOMPARE(rec.statuses.last(), ServerPing::FinishedText);
+        ServerPing::Run run =
+            ServerPing::Run::list(targets({"10.0.0.1", "10.0.0.2", "10.0.0.3"}), 4);
+        const auto third = run.answer(2, QVariant(47));
+        QVERIFY(third);
+        QCOMPARE(third->key, model::ServerKey::fromAddressText(u"10.0.0.3"));
+        QCOMPARE(third->result, QVariant(47));
+        QCOMPARE(third->progress, QStringLiteral("Pinging Servers - 25%"));
+        QVERIFY(!run.answer(2, QVariant(48))); // answered already
+        QVERIFY(!run.answer(3, QVariant(1))); // no such host
+        QVERIFY(!run.answer(-1, QVariant(1)));
+        QCOMPARE(run.answer(0, QStringLiteral("Timed Out"))->progress,
+                 QStringLiteral("Pinging Servers - 50%"));
+        QVERIFY(!run.finished());
+        QCOMPARE(run.answer(1, QVariant())->progress, QStringLiteral("Pinging Servers - 75%"));
+        QVERIFY(run.finished());
+        QVERIFY(ServerPing::Run::list({}, 1).isEmpty());
     }
 
-    // A refresh inside the walk shrinks the grid: the walk keeps its last row, skips
-    // the rows that are gone, shows progress against the new count and finishes.
-    void rowsThatGoAwayAreSkipped()
+    void selectedServer()
     {
-        GridData grid = serverGrid({"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"});
-        Recorder rec;
-        rec.pump = [&] {
-            if (rec.hosts.size() == 1) {
-                while (grid.RemoveItem(grid.Rows())) { }
-                grid.setTextMatrix(1, 1, QStringLiteral("10.9.9.9"));
-            }
-            return true;
-        };
-        QVERIFY(ServerPing::pingList(grid, rec.hooks()));
-        QCOMPARE(rec.hosts, (QStringList{"10.0.0.1"}));
-        QCOMPARE(rec.statuses,
-                 (QStringList{"Pinging Servers - 20%", "Pinging Servers - 100%",
-                              "Pinging Servers - 150%", "Pinging Servers - 200%",
-                              ServerPing::FinishedText}));
-        QCOMPARE(grid.Rows(), 2);
-    }
-
-    void endingStopsTheWalk()
-    {
-        GridData grid = serverGrid({"10.0.0.1", "10.0.0.2", "10.0.0.3"});
-        Recorder rec;
-        rec.pump = [] { return false; };
-        QVERIFY(!ServerPing::pingList(grid, rec.hooks()));
-        QCOMPARE(rec.hosts, QStringList{"10.0.0.1"});
-        QVERIFY(!rec.statuses.contains(ServerPing::FinishedText));
-    }
-
-    void selectedRow()
-    {
-        GridData grid = serverGrid({"10.0.0.1", "10.0.0.2:27910", "10.0.0.3", "10.0.0.4"});
-        Recorder rec;
-        QVERIFY(ServerPing::pingRow(grid, 2, rec.hooks()));
-        QCOMPARE(rec.hosts, QStringList{"10.0.0.2"});
-        QCOMPARE(column(grid, 4), (QStringList{"", "ms:10.0.0.2", "", ""}));
-        QCOMPARE(rec.statuses, (QStringList{"Pinging Server - 40%", ServerPing::FinishedText}));
-        // The title row is no server.
-        rec.hosts.clear();
-        rec.statuses.clear();
-        QVERIFY(ServerPing::pingRow(grid, 0, rec.hooks()));
-        QVERIFY(rec.hosts.isEmpty());
-        QVERIFY(rec.statuses.isEmpty());
-        QCOMPARE(grid.TextMatrix(0, 4), QString());
+        ServerPing::Run run = ServerPing::Run::selected(targets({"a", "10.0.0.2:27910"}).at(1), 5);
+        QCOMPARE(run.hosts(), QStringList{"10.0.0.2"});
+        QCOMPARE(run.answer(0, QVariant(12))->progress, QStringLiteral("Pinging Server - 40%"));
+        QCOMPARE(ServerPing::resultText(QVariant(12)), QStringLiteral("12"));
+        QCOMPARE(ServerPing::resultText(QVariant()), QString());
     }
 };
 

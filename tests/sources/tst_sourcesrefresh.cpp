@@ -5,6 +5,7 @@
 #include "core/status/StatusEngine.h"
 #include "ui/Dialogs.h"
 #include "ui/FlexGrid.h"
+#include "ui/ServerView.h"
 #include "support/ListPages.h"
 #include "support/PromptRecorder.h"
 #include "support/RecordingWindow.h"

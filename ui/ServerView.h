@@ -1,0 +1,87 @@
+#pragma once
+
+#include "core/model/ServerModel.h"
+
+#include <QTableView>
+#include <optional>
+
+namespace tarvex {
+
+// The browser's server list: a table view over the typed server model, sorted by its
+// own sorting view. The column titles are the view's fixed header, counted as row 0
+// the way the window's handlers count rows: server row r is the view's row r - 1, in
+// the order shown. Positions reported by MouseDown are in twips from the grid's own
+// left and top edges, header included.
+class ServerView final : public QTableView
+{
+    Q_OBJECT
+
+public:
+    explicit ServerView(model::ServerModel *servers, QWidget *parent = nullptr);
+    ~ServerView() override;
+
+    model::ServerModel *serverModel() const { return m_servers; }
+    model::ServerSortProxy *sortProxy() const { return m_proxy; }
+
+    // The title row and the servers, as shown.
+    int Rows() const;
+    int Cols() const;
+    // The current server row (0: none chosen yet) and column.
+    int Row() const;
+    bool setRow(int row);
+    int Col() const { return m_col; }
+    bool setCol(int col);
+    // The text of a cell as shown (row 0: a column title); empty outside the grid.
+    QString TextMatrix(int row, int col) const;
+    // The server shown in a row, and what is known of it.
+    std::optional<model::ServerKey> keyAt(int row) const;
+    const model::ServerRecord *recordAt(int row) const;
+    // The row a server is shown in, 0 when it is not listed.
+    int rowOf(const model::ServerKey &key) const;
+
+    int ColWidth(int col) const; // twips
+    bool setColWidth(int col, int twips);
+    // Height of the title row in twips; a press whose vertical position is not greater
+    // lies on it.
+    int RowHeight() const;
+
+    // Sorts the servers by the current column: ascending, or descending once
+    // setSortDescending(true); servers that did not answer stay after the others.
+    void Sort();
+    void setSortDescending(bool descending) { m_descending = descending; }
+    bool sortDescending() const { return m_descending; }
+    // The sort column of the last Sort(), -1 before any. Sorting again by it puts a
+    // list that has changed since (a refresh) back in that order.
+    int sortColumn() const { return m_sortColumn; }
+    void setSortColumn(int column) { m_sortColumn = column >= 0 && column < Cols() ? column : -1; }
+    void sortAgain();
+
+    // Centre of a cell in this widget's coordinates (row 0: the title cell), for tests
+    // and tools that drive the grid like a user.
+    QPoint cellCenter(int row, int col) const;
+
+signals:
+    // A mouse press anywhere on the grid; x and y in twips from the grid's left and top.
+    void MouseDown(int button, int shift, double x, double y);
+    // A double-click anywhere on the grid, raised after the press made the cell current.
+    void DblClick();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+
+private:
+    void emitMouseDown(QMouseEvent *event, QWidget *source);
+
+    model::ServerModel *m_servers;
+    model::ServerSortProxy *m_proxy;
+    QList<int> m_widths; // twips, as set: pixels would round them
+    int m_col = 0;
+    int m_sortColumn = -1;
+    bool m_descending = false;
+};
+
+} // namespace tarvex
