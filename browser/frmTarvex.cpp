@@ -4,7 +4,7 @@
 #include "core/browser/ServerListParser.h"
 #include "core/browser/Settings.h"
 #include "ui/FlexGrid.h"
-#include "hosting/ControlLoader.h"
+#include "hosting/PingLoader.h"
 #include "ui/Dialogs.h"
 #include "ui/WindowLayout.h"
 #include "core/Program.h"

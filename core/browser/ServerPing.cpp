@@ -12,19 +12,6 @@ namespace {
 constexpr int ColAddress = 1;
 constexpr int ColPing = 4;
 
-// One row: its address cut at the first ":", the ping, the result into its cell.
-void pingOne(IGrid &grid, int row, const Hooks &hooks)
-{
-    // A row that is gone (a refresh ran inside the walk and shrank the grid) has no
-    // address to ping and no cell to write: the row's ping is skipped.
-    if (!grid.hasCell(row, ColAddress))
-        return;
-    const QString host = Module1::HostPart(grid.TextMatrix(row, ColAddress));
-    const std::optional<QVariant> result = hooks.send(host);
-    if (result)
-        grid.setTextMatrix(row, ColPing, resultText(*result));
-}
-
 } // namespace
 
 QString percentText(int row, int rows)
@@ -40,31 +27,6 @@ QString resultText(const QVariant &result)
     if (!result.isValid() || result.isNull())
         return QString();
     return result.toString();
-}
-
-bool pingList(IGrid &grid, const Hooks &hooks)
-{
-    const int lastRow = grid.Rows() - 1;
-    for (int row = 1; row <= lastRow; ++row) {
-        pingOne(grid, row, hooks);
-        hooks.status(ListStatusPrefix + percentText(row, grid.Rows()));
-        if (!hooks.pump())
-            return false;
-    }
-    hooks.status(FinishedText);
-    return true;
-}
-
-bool pingRow(IGrid &grid, int row, const Hooks &hooks)
-{
-    if (row < 1 || row >= grid.Rows())
-        return true;
-    pingOne(grid, row, hooks);
-    hooks.status(SelectedStatusPrefix + percentText(row, grid.Rows()));
-    if (!hooks.pump())
-        return false;
-    hooks.status(FinishedText);
-    return true;
 }
 
 Run Run::list(const IGrid &grid)

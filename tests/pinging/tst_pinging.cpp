@@ -5,7 +5,7 @@
 #include "core/browser/ServerPing.h"
 #include "browser/frmTarvex.h"
 #include "ui/FlexGrid.h"
-#include "hosting/ControlLoader.h"
+#include "hosting/PingLoader.h"
 #include "support/ListPages.h"
 #include "support/PromptRecorder.h"
 #include "support/RecordingWindow.h"
@@ -107,7 +107,8 @@ private:
 
     static void setTimeOut(frmTarvex &w, int ms)
     {
-        QVERIFY(hosting::setProperty(w.pingControl(), "TimeOut", ms));
+        w.pingControl()->setTimeOut(ms);
+        QCOMPARE(w.pingControl()->timeOut(), ms);
     }
 
     // Waits until the window's pings have ended (count finish texts shown).
@@ -120,10 +121,9 @@ private:
     // answer of a run cancelled before it would have come by then.
     static void waitPastTimeOut(frmTarvex &w)
     {
-        QObject *c = w.pingControl();
-        const QMetaObject *mo = c->metaObject();
-        QSignalSpy done(c, mo->method(mo->indexOfSignal("EchoesFinished(qint32)")));
-        QVERIFY(hosting::call(c, "StartEchoes", {QStringList{QStringLiteral("192.0.2.50")}}).ok);
+        hosting::PingControl *c = w.pingControl();
+        QSignalSpy done(c, &hosting::PingControl::echoesFinished);
+        QVERIFY(c->startEchoes({QStringLiteral("192.0.2.50")}) > 0);
         QVERIFY(done.wait(10000));
     }
 
@@ -148,10 +148,10 @@ private slots:
     {
         auto w = window();
         QVERIFY(w->pingControl());
-        QCOMPARE(hosting::property(w->pingControl(), "TimeOut").value.toInt(), 1500);
-        QCOMPARE(hosting::property(w->pingControl(), "ResolveNames").value.toBool(), false);
-        QCOMPARE(hosting::property(w->pingControl(), "HostName").value.toString(), QString());
-        QVERIFY(!w->pingControl()->property("visible").toBool());
+        QCOMPARE(w->pingControl()->timeOut(), 1500);
+        QCOMPARE(w->pingControl()->resolveNames(), false);
+        QCOMPARE(w->pingControl()->hostName(), QString());
+        QVERIFY(!w->pingControl()->widget()->isVisible());
     }
 
     void listPingFillsThePingColumn()

@@ -20,29 +20,6 @@ GridData serverGrid(const QStringList &addresses)
     return grid;
 }
 
-// Records what the walk does; answers every ping with "ms:<host>".
-struct Recorder
-{
-    QStringList hosts;
-    QStringList statuses;
-    std::function<std::optional<QVariant>(const QString &)> answer = [](const QString &host) {
-        return std::optional<QVariant>(QStringLiteral("ms:") + host);
-    };
-    std::function<bool()> pump = [] { return true; };
-
-    ServerPing::Hooks hooks()
-    {
-        ServerPing::Hooks h;
-        h.send = [this](const QString &host) {
-            hosts << host;
-            return answer(host);
-        };
-        h.status = [this](const QString &text) { statuses << text; };
-        h.pump = [this] { return pump(); };
-        return h;
-    }
-};
-
 QStringList column(const IGrid &grid, int col)
 {
     QStringList cells;
@@ -94,105 +71,85 @@ private slots:
         // The empty list still has its one empty data row, and it is pinged.
         QTest::newRow("no server") << QStringList{""} << QStringList{"Pinging Servers - 50%"};
     }
+    // Answers in row order: the progress counts answers against the grid's rows.
     void listStatusSequence()
     {
         QFETCH(QStringList, addresses);
         QFETCH(QStringList, statuses);
         GridData grid = serverGrid(addresses);
-        Recorder rec;
-        QVERIFY(ServerPing::pingList(grid, rec.hooks()));
-        QCOMPARE(rec.hosts, addresses);
-        QCOMPARE(rec.statuses, statuses + QStringList{ServerPing::FinishedText});
+        ServerPing::Run run = ServerPing::Run::list(grid);
+        QCOMPARE(run.hosts(), addresses);
+        QStringList shown;
+        for (int i = 0; i < addresses.size(); ++i)
+            shown << run.answer(grid, i, QVariant(i));
+        QCOMPARE(shown, statuses);
+        QVERIFY(run.finished());
     }
 
-    void titleRowOnlySendsNothing()
+    void titleRowOnlyPingsNothing()
     {
         GridData grid(1, 5);
-        Recorder rec;
-        QVERIFY(ServerPing::pingList(grid, rec.hooks()));
-        QVERIFY(rec.hosts.isEmpty());
-        QCOMPARE(rec.statuses, QStringList{ServerPing::FinishedText});
+        QVERIFY(ServerPing::Run::list(grid).isEmpty());
+        QVERIFY(ServerPing::Run::selected(grid, 0).isEmpty());
     }
 
     void hostIsCutAtTheFirstColon()
     {
         GridData grid =
             serverGrid({"192.168.0.10:27910", "192.168.0.10", "a:b:c", ":27910", "name.example:1"});
-        Recorder rec;
-        ServerPing::pingList(grid, rec.hooks());
-        QCOMPARE(rec.hosts, (QStringList{"192.168.0.10", "192.168.0.10", "a", "", "name.example"}));
+        QCOMPARE(ServerPing::Run::list(grid).hosts(),
+                 (QStringList{"192.168.0.10", "192.168.0.10", "a", "", "name.example"}));
     }
 
+    // Answers in any order, each into its own row's "Ping" cell and nowhere else; one that
+    // is not awaited (out of range, or answered already) changes nothing.
     void resultsGoIntoThePingColumnOnly()
     {
         GridData grid = serverGrid({"10.0.0.1", "10.0.0.2:27911", "10.0.0.3", "10.0.0.4"});
         grid.setTextMatrix(4, 4, QStringLiteral("old"));
         const QStringList names = column(grid, 0);
         const QStringList addresses = column(grid, 1);
-        Recorder rec;
-        rec.answer = [](const QString &host) -> std::optional<QVariant> {
-            if (host == QLatin1String("10.0.0.1"))
-                return QVariant(47);
-            if (host == QLatin1String("10.0.0.2"))
-                return QVariant(QStringLiteral("Timed Out"));
-            if (host == QLatin1String("10.0.0.3"))
-                return QVariant(); // nothing
-            return std::nullopt; // the ping failed: the cell keeps its text
-        };
-        QVERIFY(ServerPing::pingList(grid, rec.hooks()));
+        ServerPing::Run run = ServerPing::Run::list(grid);
+        QCOMPARE(run.answer(grid, 2, QVariant()), QStringLiteral("Pinging Servers - 20%"));
+        QCOMPARE(run.answer(grid, 0, QVariant(47)), QStringLiteral("Pinging Servers - 40%"));
+        QCOMPARE(run.answer(grid, 1, QStringLiteral("Timed Out")),
+                 QStringLiteral("Pinging Servers - 60%"));
+        QCOMPARE(run.answer(grid, 0, QVariant(99)), QString());
+        QCOMPARE(run.answer(grid, 7, QVariant(99)), QString());
+        QVERIFY(!run.finished());
         QCOMPARE(column(grid, 4), (QStringList{"47", "Timed Out", "", "old"}));
         QCOMPARE(column(grid, 0), names);
         QCOMPARE(column(grid, 1), addresses);
-        QCOMPARE(rec.statuses.last(), ServerPing::FinishedText);
     }
 
-    // A refresh inside the walk shrinks the grid: the walk keeps its last row, skips
-    // the rows that are gone, shows progress against the new count and finishes.
-    void rowsThatGoAwayAreSkipped()
+    // A refresh while the answers come refills or shrinks the grid: an answer for a row
+    // that is gone or now holds another server is not written, and still counts.
+    void answersForRefilledRowsAreDropped()
     {
         GridData grid = serverGrid({"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"});
-        Recorder rec;
-        rec.pump = [&] {
-            if (rec.hosts.size() == 1) {
-                while (grid.RemoveItem(grid.Rows())) { }
-                grid.setTextMatrix(1, 1, QStringLiteral("10.9.9.9"));
-            }
-            return true;
-        };
-        QVERIFY(ServerPing::pingList(grid, rec.hooks()));
-        QCOMPARE(rec.hosts, (QStringList{"10.0.0.1"}));
-        QCOMPARE(rec.statuses,
-                 (QStringList{"Pinging Servers - 20%", "Pinging Servers - 100%",
-                              "Pinging Servers - 150%", "Pinging Servers - 200%",
-                              ServerPing::FinishedText}));
+        ServerPing::Run run = ServerPing::Run::list(grid);
+        while (grid.RemoveItem(grid.Rows())) { }
+        grid.setTextMatrix(1, 1, QStringLiteral("10.9.9.9"));
         QCOMPARE(grid.Rows(), 2);
-    }
-
-    void endingStopsTheWalk()
-    {
-        GridData grid = serverGrid({"10.0.0.1", "10.0.0.2", "10.0.0.3"});
-        Recorder rec;
-        rec.pump = [] { return false; };
-        QVERIFY(!ServerPing::pingList(grid, rec.hooks()));
-        QCOMPARE(rec.hosts, QStringList{"10.0.0.1"});
-        QVERIFY(!rec.statuses.contains(ServerPing::FinishedText));
+        QStringList shown;
+        for (int i = 0; i < 4; ++i)
+            shown << run.answer(grid, i, QVariant(5));
+        QCOMPARE(shown,
+                 (QStringList{"Pinging Servers - 50%", "Pinging Servers - 100%",
+                              "Pinging Servers - 150%", "Pinging Servers - 200%"}));
+        QCOMPARE(grid.TextMatrix(1, 4), QString());
+        QVERIFY(run.finished());
     }
 
     void selectedRow()
     {
         GridData grid = serverGrid({"10.0.0.1", "10.0.0.2:27910", "10.0.0.3", "10.0.0.4"});
-        Recorder rec;
-        QVERIFY(ServerPing::pingRow(grid, 2, rec.hooks()));
-        QCOMPARE(rec.hosts, QStringList{"10.0.0.2"});
-        QCOMPARE(column(grid, 4), (QStringList{"", "ms:10.0.0.2", "", ""}));
-        QCOMPARE(rec.statuses, (QStringList{"Pinging Server - 40%", ServerPing::FinishedText}));
+        ServerPing::Run run = ServerPing::Run::selected(grid, 2);
+        QCOMPARE(run.hosts(), QStringList{"10.0.0.2"});
+        QCOMPARE(run.answer(grid, 0, QStringLiteral("ms")), QStringLiteral("Pinging Server - 40%"));
+        QCOMPARE(column(grid, 4), (QStringList{"", "ms", "", ""}));
         // The title row is no server.
-        rec.hosts.clear();
-        rec.statuses.clear();
-        QVERIFY(ServerPing::pingRow(grid, 0, rec.hooks()));
-        QVERIFY(rec.hosts.isEmpty());
-        QVERIFY(rec.statuses.isEmpty());
-        QCOMPARE(grid.TextMatrix(0, 4), QString());
+        QVERIFY(ServerPing::Run::selected(grid, 0).isEmpty());
     }
 };
 
