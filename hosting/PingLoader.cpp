@@ -9,9 +9,7 @@
 #include <QJsonObject>
 #include <QLibrary>
 #include <QMetaMethod>
-#include <QMetaProperty>
 #include <QPluginLoader>
-#include <QPointer>
 #include <QSettings>
 #include <QWidget>
 
@@ -60,8 +58,8 @@ QString classIdOf(const QObject *object)
     return index < 0 ? QString() : QString::fromLatin1(mo->classInfo(index).value());
 }
 
-// PingControl over the library's control: every member is found once, by its name and
-// signature, when the control is created; a control that lacks one is refused then.
+// PingControl over the library's control, as its child: every member is found once, by
+// its signature, when the control is created; a control that lacks one is refused then.
 class LoadedPing final : public PingControl
 {
 public:
@@ -77,50 +75,28 @@ public:
     }
 
     QWidget *widget() const override { return m_control; }
-    qint32 timeOut() const override { return read(m_timeOut).toInt(); }
-    void setTimeOut(qint32 ms) override { write(m_timeOut, ms); }
-    bool resolveNames() const override { return read(m_resolveNames).toBool(); }
-    void setResolveNames(bool resolve) override { write(m_resolveNames, resolve); }
-    QString hostName() const override { return read(m_hostName).toString(); }
-    void setHostName(const QString &host) override { write(m_hostName, host); }
-    void setIcmpMeans(const QString &means) override { write(m_icmpMeans, means); }
-    QString lastMeans() const override { return read(m_lastMeans).toString(); }
-    QString ipAddress() const override { return read(m_ipAddress).toString(); }
-    QString alias() const override { return read(m_alias).toString(); }
-
-    QVariant send() override
-    {
-        QVariant result;
-        if (m_control)
-            m_send.invoke(m_control, Qt::DirectConnection, Q_RETURN_ARG(QVariant, result));
-        return result;
-    }
     qint32 startEchoes(const QStringList &hosts) override
     {
         qint32 run = 0;
-        if (m_control)
-            m_startEchoes.invoke(m_control, Qt::DirectConnection, Q_RETURN_ARG(qint32, run),
-                                 Q_ARG(QStringList, hosts));
+        m_startEchoes.invoke(m_control, Qt::DirectConnection, Q_RETURN_ARG(qint32, run),
+                             Q_ARG(QStringList, hosts));
         return run;
     }
     bool cancelEchoes(qint32 run) override
     {
         bool cancelled = false;
-        if (m_control)
-            m_cancelEchoes.invoke(m_control, Qt::DirectConnection, Q_RETURN_ARG(bool, cancelled),
-                                  Q_ARG(qint32, run));
+        m_cancelEchoes.invoke(m_control, Qt::DirectConnection, Q_RETURN_ARG(bool, cancelled),
+                              Q_ARG(qint32, run));
         return cancelled;
     }
     bool readProperties(const QVariantMap &bag, QString *error) override
     {
         bool loaded = false;
         QString why;
-        if (m_control) {
-            m_readProperties.invoke(m_control, Qt::DirectConnection, Q_RETURN_ARG(bool, loaded),
-                                    Q_ARG(QVariantMap, bag));
-            if (!loaded)
-                m_lastError.invoke(m_control, Qt::DirectConnection, Q_RETURN_ARG(QString, why));
-        }
+        m_readProperties.invoke(m_control, Qt::DirectConnection, Q_RETURN_ARG(bool, loaded),
+                                Q_ARG(QVariantMap, bag));
+        if (!loaded)
+            m_lastError.invoke(m_control, Qt::DirectConnection, Q_RETURN_ARG(QString, why));
         if (error)
             *error = loaded ? QString() : why;
         return loaded;
@@ -131,8 +107,7 @@ protected:
     // passed on only once a host listens to messageBoxRequested.
     void connectNotify(const QMetaMethod &signal) override
     {
-        if (signal == QMetaMethod::fromSignal(&PingControl::messageBoxRequested) && !m_boxesTaken
-            && m_control)
+        if (signal == QMetaMethod::fromSignal(&PingControl::messageBoxRequested) && !m_boxesTaken)
             m_boxesTaken = connect(m_control, m_messageBoxRequested, this, signal);
     }
 
@@ -145,35 +120,12 @@ private:
     QString resolve()
     {
         const QMetaObject *mo = m_control->metaObject();
-        const auto property = [&](const char *name, QMetaProperty *into) {
-            *into = mo->property(mo->indexOfProperty(name));
-            return into->isValid() && into->isWritable();
-        };
-        const auto method = [&](const char *signature, QMetaMethod *into) {
-            *into = mo->method(mo->indexOfMethod(signature));
-            return into->isValid() && into->access() == QMetaMethod::Public;
-        };
-        const struct
-        {
-            const char *name;
-            QMetaProperty *into;
-        } properties[] = {{"TimeOut", &m_timeOut},     {"ResolveNames", &m_resolveNames},
-                          {"HostName", &m_hostName},   {"IcmpMeans", &m_icmpMeans},
-                          {"IPAddress", &m_ipAddress}, {"Alias", &m_alias}};
-        for (const auto &p : properties) {
-            if (!property(p.name, p.into))
-                return QStringLiteral("property ") + QLatin1String(p.name);
-        }
-        m_lastMeans = mo->property(mo->indexOfProperty("LastMeans"));
-        if (!m_lastMeans.isValid())
-            return QStringLiteral("property LastMeans");
         QMetaMethod echoResult, echoesFinished;
         const struct
         {
             const char *signature;
             QMetaMethod *into;
-        } methods[] = {{"Send()", &m_send},
-                       {"StartEchoes(QStringList)", &m_startEchoes},
+        } methods[] = {{"StartEchoes(QStringList)", &m_startEchoes},
                        {"CancelEchoes(qint32)", &m_cancelEchoes},
                        {"ReadProperties(QVariantMap)", &m_readProperties},
                        {"LastError()", &m_lastError},
@@ -181,7 +133,8 @@ private:
                        {"EchoesFinished(qint32)", &echoesFinished},
                        {"MessageBoxRequested(QString,QString)", &m_messageBoxRequested}};
         for (const auto &m : methods) {
-            if (!method(m.signature, m.into))
+            *m.into = mo->method(mo->indexOfMethod(m.signature));
+            if (!m.into->isValid() || m.into->access() != QMetaMethod::Public)
                 return QLatin1String(m.signature);
         }
         connect(m_control, echoResult, this, QMetaMethod::fromSignal(&PingControl::echoResult));
@@ -190,21 +143,8 @@ private:
         return QString();
     }
 
-    QVariant read(const QMetaProperty &property) const
-    {
-        return m_control ? property.read(m_control) : QVariant();
-    }
-    void write(const QMetaProperty &property, const QVariant &value)
-    {
-        if (m_control)
-            property.write(m_control, value);
-    }
-
-    QPointer<QWidget> m_control;
-    QMetaProperty m_timeOut, m_resolveNames, m_hostName, m_icmpMeans, m_lastMeans, m_ipAddress,
-        m_alias;
-    QMetaMethod m_send, m_startEchoes, m_cancelEchoes, m_readProperties, m_lastError,
-        m_messageBoxRequested;
+    QWidget *const m_control; // the parent: it outlives this object
+    QMetaMethod m_startEchoes, m_cancelEchoes, m_readProperties, m_lastError, m_messageBoxRequested;
     bool m_boxesTaken = false;
 };
 

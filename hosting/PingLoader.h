@@ -28,8 +28,9 @@ namespace tarvex::hosting {
 
 inline const QString PingProgId = QStringLiteral("PingOCX.Ping");
 
-// The Ping control as its hosts use it. The library's control is a widget (a small button
-// face); this object is a child of it and goes with it.
+// The Ping control as the program uses it. The library's control is a widget (a small
+// button face) whose other members and properties are Qt properties and invokable methods
+// of its own; this object is a child of it and goes with it.
 class PingControl : public QObject
 {
     Q_OBJECT
@@ -39,22 +40,6 @@ public:
     // The library's control itself: delete it to end both.
     virtual QWidget *widget() const = 0;
 
-    virtual qint32 timeOut() const = 0; // ms one echo waits for its answer
-    virtual void setTimeOut(qint32 ms) = 0;
-    virtual bool resolveNames() const = 0;
-    virtual void setResolveNames(bool resolve) = 0;
-    virtual QString hostName() const = 0;
-    virtual void setHostName(const QString &host) = 0;
-    // "" tries a ping socket, a raw socket, then the helper; "datagram", "raw" or "helper"
-    // uses that one only.
-    virtual void setIcmpMeans(const QString &means) = 0;
-    virtual QString lastMeans() const = 0; // the means of the last echo ("" when none)
-    virtual QString ipAddress() const = 0; // the address Send used
-    virtual QString alias() const = 0; // the name found for it
-
-    // One echo request to hostName(), waiting for it: the round-trip time in ms (int), a
-    // status text, or nothing (an invalid QVariant) after the "Socket Error" message.
-    virtual QVariant send() = 0;
     // One echo request to each host, all outstanding together; the answers come as
     // echoResult, then echoesFinished. Returns the run's number, 0 when it did not start.
     virtual qint32 startEchoes(const QStringList &hosts) = 0;

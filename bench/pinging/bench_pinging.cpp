@@ -96,7 +96,7 @@ int main(int argc, char *argv[])
     double parallelMs = 0;
     for (const char *means : {"datagram", "raw", "helper"}) {
         fill(w, servers);
-        w.pingControl()->setIcmpMeans(QString::fromLatin1(means));
+        w.pingControl()->widget()->setProperty("IcmpMeans", QString::fromLatin1(means));
         bool done = false;
         const auto c = QObject::connect(&w, &frmTarvex::statusShown, [&](const QString &t) {
             done |= t.startsWith(QLatin1String("Finished"));
@@ -122,14 +122,15 @@ int main(int argc, char *argv[])
     }
 
     // The one-at-a-time walk: Send per row, then one event pump, on 40 rows (20 silent).
-    w.pingControl()->setIcmpMeans(QString());
+    w.pingControl()->widget()->setProperty("IcmpMeans", QString());
     const int walkRows = 40;
     GapMeter gaps;
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < walkRows; ++i) {
-        w.pingControl()->setHostName(address(i, 2).section(QLatin1Char(':'), 0, 0));
-        w.pingControl()->send();
+        QWidget *control = w.pingControl()->widget();
+        control->setProperty("HostName", address(i, 2).section(QLatin1Char(':'), 0, 0));
+        QMetaObject::invokeMethod(control, "Send", Qt::DirectConnection);
         QCoreApplication::processEvents();
     }
     const double walkMs = double(clock.nsecsElapsed()) / 1e6;

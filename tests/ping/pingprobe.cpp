@@ -49,31 +49,37 @@ int main(int argc, char *argv[])
     }
     std::printf("LOADED %s %s\n", qPrintable(loaded.source), qPrintable(loaded.libraryPath));
     hosting::PingControl *ping = loaded.ping;
+    QWidget *control = ping->widget();
     QObject::connect(ping, &hosting::PingControl::messageBoxRequested, [](const QString &text) {
         std::printf("BOX %s\n", qPrintable(QString(text).replace('\n', '|')));
         std::fflush(stdout);
     });
-    ping->setTimeOut(timeout);
-    ping->setResolveNames(resolve);
-    ping->setIcmpMeans(means);
-    const auto field = [](QString text) {
+    if (!control->setProperty("TimeOut", timeout) || !control->setProperty("ResolveNames", resolve)
+        || !control->setProperty("IcmpMeans", means)) {
+        std::printf("SETERROR a property was refused\n");
+        return 2;
+    }
+    const auto field = [control](const char *name, QString text = QString()) {
+        if (name)
+            text = control->property(name).toString();
         return text.isEmpty() ? QStringLiteral("-") : text.replace(' ', '_');
     };
     if (batch) {
         QElapsedTimer clock;
         clock.start();
         bool finished = false;
-        QObject::connect(
-            ping, &hosting::PingControl::echoResult,
-            [&](qint32, qint32 index, const QVariant &value) {
-                const char *kind = !value.isValid()           ? "nothing"
-                    : value.metaType().id() == QMetaType::Int ? "int"
-                                                              : "text";
-                std::printf("RESULT %s %s %s %lld %s - -\n", qPrintable(hosts.value(index)), kind,
-                            qPrintable(field(value.toString())),
-                            static_cast<long long>(clock.elapsed()), qPrintable(ping->lastMeans()));
-                std::fflush(stdout);
-            });
+        QObject::connect(ping, &hosting::PingControl::echoResult,
+                         [&](qint32, qint32 index, const QVariant &value) {
+                             const char *kind = !value.isValid()           ? "nothing"
+                                 : value.metaType().id() == QMetaType::Int ? "int"
+                                                                           : "text";
+                             std::printf("RESULT %s %s %s %lld %s - -\n",
+                                         qPrintable(hosts.value(index)), kind,
+                                         qPrintable(field(nullptr, value.toString())),
+                                         static_cast<long long>(clock.elapsed()),
+                                         qPrintable(control->property("LastMeans").toString()));
+                             std::fflush(stdout);
+                         });
         QObject::connect(ping, &hosting::PingControl::echoesFinished,
                          [&finished] { finished = true; });
         if (ping->startEchoes(hosts) <= 0) {
@@ -82,24 +88,29 @@ int main(int argc, char *argv[])
         }
         while (!finished && clock.elapsed() < 60000)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-        delete ping->widget();
+        delete control;
         return finished ? 0 : 3;
     }
     for (const QString &host : std::as_const(hosts)) {
-        ping->setHostName(host);
+        control->setProperty("HostName", host);
         QElapsedTimer clock;
         clock.start();
-        const QVariant sent = ping->send();
+        QVariant sent;
+        if (!QMetaObject::invokeMethod(control, "Send", Qt::DirectConnection,
+                                       Q_RETURN_ARG(QVariant, sent))) {
+            std::printf("CALLERROR Send\n");
+            return 2;
+        }
         const qint64 elapsed = clock.elapsed();
         const char *kind = !sent.isValid()           ? "nothing"
             : sent.metaType().id() == QMetaType::Int ? "int"
                                                      : "text";
         std::printf("RESULT %s %s %s %lld %s %s %s\n", qPrintable(host), kind,
-                    qPrintable(field(sent.toString())), static_cast<long long>(elapsed),
-                    qPrintable(field(ping->lastMeans())), qPrintable(field(ping->ipAddress())),
-                    qPrintable(field(ping->alias())));
+                    qPrintable(field(nullptr, sent.toString())), static_cast<long long>(elapsed),
+                    qPrintable(field("LastMeans")), qPrintable(field("IPAddress")),
+                    qPrintable(field("Alias")));
         std::fflush(stdout);
     }
-    delete ping->widget();
+    delete control;
     return 0;
 }

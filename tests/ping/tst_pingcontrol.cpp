@@ -276,6 +276,10 @@ void tst_PingControl::loaderReportsTheFailingStep_data()
         << fixture("fake_wrong_class") << QStringList()
         << QStringLiteral(
                "wrong class: asked for {0B5E2F1A-1111-4222-8333-944455556666}, got QLabel");
+    // A library of another make under the same identifier: refused before any call.
+    QTest::newRow("control without the members")
+        << fixture("fake_other_control") << QStringList()
+        << QStringLiteral("the control lacks the member StartEchoes(QStringList)");
     // Bound at load, so the report names the symbol instead of the program dying at a call.
     QTest::newRow("unresolved function")
         << fixture("fake_unresolved") << QStringList()
