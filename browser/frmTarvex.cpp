@@ -5,7 +5,7 @@
 #include "core/browser/Settings.h"
 #include "core/model/ServerModel.h"
 #include "ui/ServerView.h"
-#include "hosting/ControlLoader.h"
+#include "hosting/PingLoader.h"
 #include "ui/Dialogs.h"
 #include "ui/WindowLayout.h"
 #include "core/Program.h"

@@ -24,8 +24,9 @@ class HttpTransfer;
 class frmAbout;
 class frmMoreInfo;
 namespace hosting {
+class PingControl;
 struct SearchPath;
-}
+} // namespace hosting
 namespace sources {
 struct ListedServer;
 }
@@ -96,7 +97,7 @@ public:
     // search says, and loads it with the window's stored properties. On failure the
     // window works without it and the ping commands say why.
     bool createPingControl(const hosting::SearchPath &search);
-    QObject *pingControl() const { return Ping1; }
+    hosting::PingControl *pingControl() const { return Ping1; }
     QString pingControlError() const { return m_pingControlError; }
 
     // --- details ---
@@ -178,7 +179,7 @@ private:
     void startGame(const QString &location, const QString &address);
 
     // --- pinging ---
-    QObject *Ping1 = nullptr; // the window's Ping control, created by its identifier
+    hosting::PingControl *Ping1 = nullptr; // the window's Ping control, by its identifier
     QString m_pingControlError; // why it could not be created, when it could not
     bool pingControlReady(); // says why not, once per command, when it is missing
     // The pings under way, by the control's run number; m_listPing is the list ping's.

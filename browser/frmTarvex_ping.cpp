@@ -4,7 +4,7 @@
 #include "core/browser/ServerPing.h"
 #include "core/model/ServerModel.h"
 #include "ui/ServerView.h"
-#include "hosting/ControlLoader.h"
+#include "hosting/PingLoader.h"
 #include "ui/Dialogs.h"
 #include "core/Program.h"
 
@@ -13,8 +13,6 @@
 namespace tarvex {
 
 namespace {
-
-const QString PingProgId = QStringLiteral("PingOCX.Ping");
 
 // The window's stored layout gives its Ping control a time-out of 1500 ms and leaves
 // everything else at the control's defaults.
@@ -25,41 +23,33 @@ const QVariantMap PingLayout{{QStringLiteral("TimeOut"), 1500}};
 bool frmTarvex::createPingControl(const hosting::SearchPath &search)
 {
     cancelPings();
-    delete Ping1;
+    if (Ping1)
+        delete Ping1->widget();
     Ping1 = nullptr;
     m_pingControlError.clear();
 
-    const hosting::Created created = hosting::createControl(PingProgId, this, search);
-    if (!created.control) {
-        m_pingControlError = created.error;
+    const hosting::Loaded loaded = hosting::loadPing(this, search);
+    if (!loaded.ping) {
+        m_pingControlError = loaded.error;
         return false;
     }
     QString error;
-    if (!hosting::readProperties(created.control, PingLayout, &error)) {
-        delete created.control;
+    if (!loaded.ping->readProperties(PingLayout, &error)) {
+        delete loaded.ping->widget();
         m_pingControlError = tr("Its stored properties could not be loaded: %1").arg(error);
         return false;
     }
     // The control's own messages ("Socket Error") are the window's modal boxes.
-    hosting::routeMessageBoxes(created.control,
-                               [this](const QString &text, const QString &caption) {
-                                   ui::messageBox(this, text, ui::MsgIcon::None, caption);
-                               });
-    // Answers of the pings come as signals of the control, bound by name.
-    if (!hosting::bindEchoSignals(
-            created.control,
-            [this](qint32 run, qint32 index, const QVariant &result) {
-                pingAnswered(run, index, result);
-            },
-            [this](qint32 run) { pingFinished(run); }, &error)) {
-        delete created.control;
-        m_pingControlError = tr("It cannot report its answers: %1").arg(error);
-        return false;
-    }
+    connect(loaded.ping, &hosting::PingControl::messageBoxRequested, this,
+            [this](const QString &text, const QString &caption) {
+                ui::messageBox(this, text, ui::MsgIcon::None, caption);
+            });
+    connect(loaded.ping, &hosting::PingControl::echoResult, this, &frmTarvex::pingAnswered);
+    connect(loaded.ping, &hosting::PingControl::echoesFinished, this, &frmTarvex::pingFinished);
     // The control works unseen: its face is a button whose clicks mean nothing here.
-    created.control->setObjectName(QStringLiteral("Ping1"));
-    created.control->hide();
-    Ping1 = created.control;
+    loaded.ping->widget()->setObjectName(QStringLiteral("Ping1"));
+    loaded.ping->widget()->hide();
+    Ping1 = loaded.ping;
     return true;
 }
 
@@ -70,7 +60,7 @@ bool frmTarvex::pingControlReady()
     ui::messageBox(
         this,
         tr("Pinging is not available: the Ping control \"%1\" could not be created.\n\n%2")
-            .arg(PingProgId, m_pingControlError),
+            .arg(hosting::PingProgId, m_pingControlError),
         ui::MsgIcon::Warning);
     return false;
 }
@@ -82,13 +72,11 @@ void frmTarvex::startPingRun(ServerPing::Run run, bool list)
         setStatus(ServerPing::FinishedText);
         return;
     }
-    const hosting::Invoked started = hosting::call(Ping1, "StartEchoes", {run.hosts()});
-    if (!started.ok || started.value.toInt() <= 0) {
-        ui::messageBox(this, tr("Pinging could not start: %1").arg(started.error),
-                       ui::MsgIcon::Warning);
+    const qint32 id = Ping1->startEchoes(run.hosts());
+    if (id <= 0) {
+        ui::messageBox(this, tr("Pinging could not start."), ui::MsgIcon::Warning);
         return;
     }
-    const qint32 id = started.value.toInt();
     if (list)
         m_listPing = id;
     m_pingRuns.insert_or_assign(id, std::move(run));
@@ -97,7 +85,7 @@ void frmTarvex::startPingRun(ServerPing::Run run, bool list)
 void frmTarvex::cancelPings()
 {
     if (Ping1 && !m_pingRuns.empty())
-        hosting::call(Ping1, "CancelEchoes", {0});
+        Ping1->cancelEchoes(0);
     m_pingRuns.clear();
     m_listPing = 0;
 }
@@ -136,7 +124,7 @@ void frmTarvex::Ping()
         return;
     // A second "Ping List" while one runs starts it again from the first row.
     if (m_listPing) {
-        hosting::call(Ping1, "CancelEchoes", {m_listPing});
+        Ping1->cancelEchoes(m_listPing);
         m_pingRuns.erase(m_listPing);
         m_listPing = 0;
     }

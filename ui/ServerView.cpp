@@ -76,8 +76,8 @@ bool ServerView::setRow(int row)
         return true;
     }
     const QModelIndex index = m_proxy->index(row - 1, m_col);
-    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect
-                                                 | QItemSelectionModel::Rows);
+    selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     scrollTo(index);
     return true;
 }

@@ -5,7 +5,7 @@
 //  2. "Timed Out": how long after TimeOut it comes.
 //  3. The cost of one Send to loopback (open, echo, close), in microseconds.
 
-#include "hosting/ControlLoader.h"
+#include "hosting/PingLoader.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -48,12 +48,17 @@ bool sysctl(const char *path, const char *value)
     return f.open(QIODevice::WriteOnly) && f.write(value) > 0;
 }
 
-QObject *g_ping = nullptr;
+tarvex::hosting::PingControl *g_ping = nullptr;
+
+void set(const char *name, const QVariant &value) { g_ping->widget()->setProperty(name, value); }
 
 QVariant sendTo(const char *host)
 {
-    tarvex::hosting::setProperty(g_ping, "HostName", QString::fromLatin1(host));
-    return tarvex::hosting::call(g_ping, "Send").value;
+    set("HostName", QString::fromLatin1(host));
+    QVariant result;
+    QMetaObject::invokeMethod(g_ping->widget(), "Send", Qt::DirectConnection,
+                              Q_RETURN_ARG(QVariant, result));
+    return result;
 }
 
 } // namespace
@@ -76,13 +81,12 @@ int main(int argc, char *argv[])
 
     tarvex::hosting::SearchPath search;
     search.folders << QStringLiteral(TARVEX_BIN_DIR);
-    const tarvex::hosting::Created created =
-        tarvex::hosting::createControl(QStringLiteral("PingOCX.Ping"), nullptr, search);
-    if (!created.control) {
-        std::printf("bench_ping: %s\n", qPrintable(created.error));
+    const tarvex::hosting::Loaded loaded = tarvex::hosting::loadPing(nullptr, search);
+    if (!loaded.ping) {
+        std::printf("bench_ping: %s\n", qPrintable(loaded.error));
         return 1;
     }
-    g_ping = created.control;
+    g_ping = loaded.ping;
     const char *allMeans[] = {"datagram", "raw", "helper"};
 
     // 1. The delayed responder.
@@ -114,9 +118,9 @@ int main(int argc, char *argv[])
     std::printf("Delayed responder (47 ms), %d echoes each:\n", kRounds);
     std::printf("  iputils ping          mean %6.2f ms  (min %.2f, max %.2f)\n", ref.mean, ref.min,
                 ref.max);
-    tarvex::hosting::setProperty(g_ping, "TimeOut", 1000);
+    set("TimeOut", 1000);
     for (const char *means : allMeans) {
-        tarvex::hosting::setProperty(g_ping, "IcmpMeans", QString::fromLatin1(means));
+        set("IcmpMeans", QString::fromLatin1(means));
         std::vector<double> ours;
         double worst = 0;
         for (int i = 0; i < kRounds; ++i) {
@@ -130,16 +134,14 @@ int main(int argc, char *argv[])
                     means, s.mean, s.min, s.max, worst);
     }
     // The same echoes in one run, one request every EchoInterval (10 ms), all outstanding.
-    const QMetaObject *mo = g_ping->metaObject();
     for (const char *means : allMeans) {
-        tarvex::hosting::setProperty(g_ping, "IcmpMeans", QString::fromLatin1(means));
-        QSignalSpy results(g_ping,
-                           mo->method(mo->indexOfSignal("EchoResult(qint32,qint32,QVariant)")));
-        QSignalSpy finished(g_ping, mo->method(mo->indexOfSignal("EchoesFinished(qint32)")));
+        set("IcmpMeans", QString::fromLatin1(means));
+        QSignalSpy results(g_ping, &tarvex::hosting::PingControl::echoResult);
+        QSignalSpy finished(g_ping, &tarvex::hosting::PingControl::echoesFinished);
         QStringList hosts;
         for (int i = 0; i < kRounds; ++i)
             hosts << QStringLiteral("127.0.0.1");
-        tarvex::hosting::call(g_ping, "StartEchoes", {hosts});
+        g_ping->startEchoes(hosts);
         if (!finished.wait(10000)) {
             std::printf("  StartEchoes, %s: the run did not finish\n", means);
             continue;
@@ -165,9 +167,9 @@ int main(int argc, char *argv[])
 
     // 2. "Timed Out" against TimeOut.
     std::printf("\"Timed Out\" with TimeOut 200 ms, 10 sends each (how long after TimeOut):\n");
-    tarvex::hosting::setProperty(g_ping, "TimeOut", 200);
+    set("TimeOut", 200);
     for (const char *means : allMeans) {
-        tarvex::hosting::setProperty(g_ping, "IcmpMeans", QString::fromLatin1(means));
+        set("IcmpMeans", QString::fromLatin1(means));
         std::vector<double> late;
         for (int i = 0; i < 10; ++i) {
             QElapsedTimer clock;
@@ -183,10 +185,10 @@ int main(int argc, char *argv[])
 
     // 3. The cost of one Send to loopback.
     sysctl("/proc/sys/net/ipv4/icmp_echo_ignore_all", "0");
-    tarvex::hosting::setProperty(g_ping, "TimeOut", 1000);
+    set("TimeOut", 1000);
     std::printf("Cost of one Send to 127.0.0.1 (open, echo, close):\n");
     for (const char *means : allMeans) {
-        tarvex::hosting::setProperty(g_ping, "IcmpMeans", QString::fromLatin1(means));
+        set("IcmpMeans", QString::fromLatin1(means));
         const int n = std::strcmp(means, "helper") == 0 ? 300 : 3000;
         sendTo("127.0.0.1"); // warm up
         QElapsedTimer clock;
@@ -196,6 +198,6 @@ int main(int argc, char *argv[])
         std::printf("  %-8s  %.1f us per Send (%d sends)\n", means,
                     double(clock.nsecsElapsed()) / 1e3 / n, n);
     }
-    delete created.control;
+    delete g_ping->widget();
     return 0;
 }

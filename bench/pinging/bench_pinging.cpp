@@ -9,7 +9,7 @@
 #include "ui/FlexGrid.h"
 #include "ui/ServerView.h"
 #include "support/ServerRows.h"
-#include "hosting/ControlLoader.h"
+#include "hosting/PingLoader.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -93,7 +93,7 @@ int main(int argc, char *argv[])
     double parallelMs = 0;
     for (const char *means : {"datagram", "raw", "helper"}) {
         fill(w, servers);
-        hosting::setProperty(w.pingControl(), "IcmpMeans", QString::fromLatin1(means));
+        w.pingControl()->widget()->setProperty("IcmpMeans", QString::fromLatin1(means));
         bool done = false;
         const auto c = QObject::connect(&w, &frmTarvex::statusShown, [&](const QString &t) {
             done |= t.startsWith(QLatin1String("Finished"));
@@ -119,15 +119,15 @@ int main(int argc, char *argv[])
     }
 
     // The one-at-a-time walk: Send per row, then one event pump, on 40 rows (20 silent).
-    hosting::setProperty(w.pingControl(), "IcmpMeans", QString());
+    w.pingControl()->widget()->setProperty("IcmpMeans", QString());
     const int walkRows = 40;
     GapMeter gaps;
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < walkRows; ++i) {
-        hosting::setProperty(w.pingControl(), "HostName",
-                             address(i, 2).section(QLatin1Char(':'), 0, 0));
-        hosting::call(w.pingControl(), "Send");
+        QWidget *control = w.pingControl()->widget();
+        control->setProperty("HostName", address(i, 2).section(QLatin1Char(':'), 0, 0));
+        QMetaObject::invokeMethod(control, "Send", Qt::DirectConnection);
         QCoreApplication::processEvents();
     }
     const double walkMs = double(clock.nsecsElapsed()) / 1e6;

@@ -6,7 +6,7 @@
 #include "ui/FlexGrid.h"
 #include "ui/ServerView.h"
 #include "support/ServerRows.h"
-#include "hosting/ControlLoader.h"
+#include "hosting/PingLoader.h"
 #include "hosting/ControlServer.h"
 #include "ping/Identifiers.h"
 #include "support/PromptRecorder.h"
@@ -85,11 +85,10 @@ private slots:
         Window w;
         QVERIFY2(w.pingControl(), qPrintable(w.pingControlError()));
         QCOMPARE(w.pingControlError(), QString());
-        const hosting::Created created =
-            hosting::createControl(QLatin1String(pingocx::kProgId), nullptr);
-        QVERIFY2(created.control, qPrintable(created.error));
-        QCOMPARE(created.source, QStringLiteral("program folder"));
-        delete created.control;
+        const hosting::Loaded loaded = hosting::loadPing(nullptr);
+        QVERIFY2(loaded.ping, qPrintable(loaded.error));
+        QCOMPARE(loaded.source, QStringLiteral("program folder"));
+        delete loaded.ping->widget();
         QCOMPARE(contents(m_registry), registry);
         QCOMPARE(contents(m_text), QByteArray("this is no shared library\n"));
     }

@@ -20,18 +20,22 @@ std::unique_ptr<QWidget> createPing(QWidget *parent)
 {
     tarvex::hosting::SearchPath search;
     search.folders << binDir();
-    tarvex::hosting::Created created =
-        tarvex::hosting::createControl(QLatin1String(kProgId), parent, search);
-    if (!created.control)
-        qWarning("cannot create the Ping control: %s", qPrintable(created.error));
-    return std::unique_ptr<QWidget>(created.control);
+    const tarvex::hosting::Loaded loaded = tarvex::hosting::loadPing(parent, search);
+    if (!loaded.ping)
+        qWarning("cannot create the Ping control: %s", qPrintable(loaded.error));
+    return std::unique_ptr<QWidget>(loaded.ping ? loaded.ping->widget() : nullptr);
+}
+
+tarvex::hosting::PingControl *typed(QObject *ping)
+{
+    return ping->findChild<tarvex::hosting::PingControl *>(QString(), Qt::FindDirectChildrenOnly);
 }
 
 bool set(QObject *ping, const char *name, const QVariant &value)
 {
-    QString error;
-    if (!tarvex::hosting::setProperty(ping, name, value, &error)) {
-        qWarning("set %s: %s", name, qPrintable(error));
+    const int index = ping->metaObject()->indexOfProperty(name);
+    if (index < 0 || !ping->metaObject()->property(index).write(ping, value)) {
+        qWarning("set %s: no such property, or the value does not fit", name);
         return false;
     }
     return true;
@@ -39,18 +43,18 @@ bool set(QObject *ping, const char *name, const QVariant &value)
 
 QVariant get(QObject *ping, const char *name)
 {
-    const tarvex::hosting::Invoked read = tarvex::hosting::property(ping, name);
-    if (!read.ok)
-        qWarning("get %s: %s", name, qPrintable(read.error));
-    return read.value;
+    if (ping->metaObject()->indexOfProperty(name) < 0)
+        qWarning("get %s: no such property", name);
+    return ping->property(name);
 }
 
 QVariant send(QObject *ping)
 {
-    const tarvex::hosting::Invoked sent = tarvex::hosting::call(ping, "Send");
-    if (!sent.ok)
-        qWarning("Send: %s", qPrintable(sent.error));
-    return sent.value;
+    QVariant result;
+    if (!QMetaObject::invokeMethod(ping, "Send", Qt::DirectConnection,
+                                   Q_RETURN_ARG(QVariant, result)))
+        qWarning("Send: the call failed");
+    return result;
 }
 
 QStringList ProbeRun::result(const QString &host, int nth) const

@@ -1,9 +1,10 @@
 #pragma once
 
 // Helpers shared by the Ping tests: creating the real control from the built library by
-// its program identifier, calling it by name, and running the probe host as a child.
+// its program identifier, reaching its members by name, and running the probe host as a
+// child.
 
-#include "hosting/ControlLoader.h"
+#include "hosting/PingLoader.h"
 
 #include <QProcessEnvironment>
 #include <QString>
@@ -23,11 +24,13 @@ QString libraryPath(); // <bin>/libPingOCX.so
 QString helperPath(); // <bin>/pingocx-icmp-helper
 
 // The control from the built library, found by program identifier in the build's bin
-// folder only (no registry). Fails the calling test when it cannot be created.
+// folder only (no registry); null (with a warning) when it cannot be created.
 std::unique_ptr<QWidget> createPing(QWidget *parent = nullptr);
+// The typed interface the loader gave the control.
+tarvex::hosting::PingControl *typed(QObject *ping);
 
-// Late-bound access that fails loudly (QFAIL-like through qFatal is avoided: the helpers
-// return what happened and the tests QVERIFY it).
+// The control's declared properties by name, failing loudly (with a warning, and false or
+// an invalid value) for a name it does not declare instead of adding a dynamic property.
 bool set(QObject *ping, const char *name, const QVariant &value);
 QVariant get(QObject *ping, const char *name);
 QVariant send(QObject *ping);

@@ -5,6 +5,7 @@
 //   FAKE_FACTORY_REFUSES the class object refuses to create an instance
 //   FAKE_WRONG_CLASS     the class object creates a widget of another class
 //   FAKE_UNRESOLVED      calls a function that no library defines
+//   FAKE_OTHER_CONTROL   creates a widget of the class asked for, without the Ping members
 
 #include "hosting/ControlServer.h"
 
@@ -21,6 +22,16 @@ extern "C" Q_DECL_EXPORT int fakeControlMarker() { return 1; }
 
 #ifndef FAKE_NO_ENTRY
 namespace {
+#if defined(FAKE_OTHER_CONTROL)
+class OtherControl final : public QWidget
+{
+    Q_OBJECT
+    Q_CLASSINFO("ClassID", "{0B5E2F1A-1111-4222-8333-944455556666}")
+public:
+    using QWidget::QWidget;
+};
+#endif
+
 class FakeFactory final : public IClassFactory
 {
 public:
@@ -30,6 +41,9 @@ public:
 #if defined(FAKE_FACTORY_REFUSES)
         Q_UNUSED(parent)
         return CLASS_E_NOAGGREGATION;
+#elif defined(FAKE_OTHER_CONTROL)
+        *object = new OtherControl(parent);
+        return S_OK;
 #else
         *object = new QLabel(QStringLiteral("not the control"), parent);
         return S_OK;
@@ -50,4 +64,8 @@ extern "C" Q_DECL_EXPORT int32_t DllGetClassObject(const QUuid *, const QUuid *,
     return S_OK;
 #endif
 }
+#endif
+
+#if defined(FAKE_OTHER_CONTROL)
+#include "fakecontrol.moc"
 #endif

@@ -7,8 +7,7 @@
 // at once through StartEchoes; the RESULT lines then come as the answers do, with the
 // time since the start and "-" for IPAddress and Alias).
 
-#include "hosting/ControlLoader.h"
-#include "hosting/ControlServer.h"
+#include "hosting/PingLoader.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -43,87 +42,75 @@ int main(int argc, char *argv[])
             hosts << args[i];
     }
 
-    const hosting::Created created =
-        hosting::createControl(QStringLiteral("PingOCX.Ping"), nullptr);
-    if (!created.control) {
-        std::printf("LOADERROR %s\n", qPrintable(QString(created.error).replace('\n', '|')));
+    const hosting::Loaded loaded = hosting::loadPing(nullptr);
+    if (!loaded.ping) {
+        std::printf("LOADERROR %s\n", qPrintable(QString(loaded.error).replace('\n', '|')));
         return 2;
     }
-    std::printf("LOADED %s %s\n", qPrintable(created.source), qPrintable(created.libraryPath));
-    QObject *ping = created.control;
-    hosting::routeMessageBoxes(ping, [](const QString &text, const QString &) {
+    std::printf("LOADED %s %s\n", qPrintable(loaded.source), qPrintable(loaded.libraryPath));
+    hosting::PingControl *ping = loaded.ping;
+    QWidget *control = ping->widget();
+    QObject::connect(ping, &hosting::PingControl::messageBoxRequested, [](const QString &text) {
         std::printf("BOX %s\n", qPrintable(QString(text).replace('\n', '|')));
         std::fflush(stdout);
     });
-    QString error;
-    if (!hosting::setProperty(ping, "TimeOut", timeout, &error)
-        || !hosting::setProperty(ping, "ResolveNames", resolve, &error)
-        || !hosting::setProperty(ping, "IcmpMeans", means, &error)) {
-        std::printf("SETERROR %s\n", qPrintable(error));
+    if (!control->setProperty("TimeOut", timeout) || !control->setProperty("ResolveNames", resolve)
+        || !control->setProperty("IcmpMeans", means)) {
+        std::printf("SETERROR a property was refused\n");
         return 2;
     }
+    const auto field = [control](const char *name, QString text = QString()) {
+        if (name)
+            text = control->property(name).toString();
+        return text.isEmpty() ? QStringLiteral("-") : text.replace(' ', '_');
+    };
     if (batch) {
         QElapsedTimer clock;
         clock.start();
         bool finished = false;
-        QString error;
-        const bool bound = hosting::bindEchoSignals(
-            ping,
-            [&](qint32, qint32 index, const QVariant &value) {
-                const char *kind = !value.isValid()           ? "nothing"
-                    : value.metaType().id() == QMetaType::Int ? "int"
-                                                              : "text";
-                QString text = value.toString();
-                std::printf(
-                    "RESULT %s %s %s %lld %s - -\n", qPrintable(hosts.value(index)), kind,
-                    qPrintable(text.isEmpty() ? QStringLiteral("-") : text.replace(' ', '_')),
-                    static_cast<long long>(clock.elapsed()),
-                    qPrintable(hosting::property(ping, "LastMeans").value.toString()));
-                std::fflush(stdout);
-            },
-            [&](qint32) { finished = true; }, &error);
-        if (!bound) {
-            std::printf("CALLERROR %s\n", qPrintable(error));
-            return 2;
-        }
-        const hosting::Invoked started = hosting::call(ping, "StartEchoes", {hosts});
-        if (!started.ok) {
-            std::printf("CALLERROR %s\n", qPrintable(started.error));
+        QObject::connect(ping, &hosting::PingControl::echoResult,
+                         [&](qint32, qint32 index, const QVariant &value) {
+                             const char *kind = !value.isValid()           ? "nothing"
+                                 : value.metaType().id() == QMetaType::Int ? "int"
+                                                                           : "text";
+                             std::printf("RESULT %s %s %s %lld %s - -\n",
+                                         qPrintable(hosts.value(index)), kind,
+                                         qPrintable(field(nullptr, value.toString())),
+                                         static_cast<long long>(clock.elapsed()),
+                                         qPrintable(control->property("LastMeans").toString()));
+                             std::fflush(stdout);
+                         });
+        QObject::connect(ping, &hosting::PingControl::echoesFinished,
+                         [&finished] { finished = true; });
+        if (ping->startEchoes(hosts) <= 0) {
+            std::printf("CALLERROR StartEchoes\n");
             return 2;
         }
         while (!finished && clock.elapsed() < 60000)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-        delete ping;
+        delete control;
         return finished ? 0 : 3;
     }
     for (const QString &host : std::as_const(hosts)) {
-        hosting::setProperty(ping, "HostName", host);
+        control->setProperty("HostName", host);
         QElapsedTimer clock;
         clock.start();
-        const hosting::Invoked sent = hosting::call(ping, "Send");
-        const qint64 elapsed = clock.elapsed();
-        if (!sent.ok) {
-            std::printf("CALLERROR %s\n", qPrintable(sent.error));
+        QVariant sent;
+        if (!QMetaObject::invokeMethod(control, "Send", Qt::DirectConnection,
+                                       Q_RETURN_ARG(QVariant, sent))) {
+            std::printf("CALLERROR Send\n");
             return 2;
         }
-        const char *kind = !sent.value.isValid()           ? "nothing"
-            : sent.value.metaType().id() == QMetaType::Int ? "int"
-                                                           : "text";
-        QString value = sent.value.toString();
+        const qint64 elapsed = clock.elapsed();
+        const char *kind = !sent.isValid()           ? "nothing"
+            : sent.metaType().id() == QMetaType::Int ? "int"
+                                                     : "text";
         std::printf("RESULT %s %s %s %lld %s %s %s\n", qPrintable(host), kind,
-                    qPrintable(value.isEmpty() ? QStringLiteral("-") : value.replace(' ', '_')),
-                    static_cast<long long>(elapsed),
-                    qPrintable(hosting::property(ping, "LastMeans").value.toString().isEmpty()
-                                   ? QStringLiteral("-")
-                                   : hosting::property(ping, "LastMeans").value.toString()),
-                    qPrintable(hosting::property(ping, "IPAddress").value.toString().isEmpty()
-                                   ? QStringLiteral("-")
-                                   : hosting::property(ping, "IPAddress").value.toString()),
-                    qPrintable(hosting::property(ping, "Alias").value.toString().isEmpty()
-                                   ? QStringLiteral("-")
-                                   : hosting::property(ping, "Alias").value.toString()));
+                    qPrintable(field(nullptr, sent.toString())), static_cast<long long>(elapsed),
+                    qPrintable(field("LastMeans")), qPrintable(field("IPAddress")),
+                    qPrintable(field("Alias")));
         std::fflush(stdout);
     }
-    delete ping;
+    delete control;
     return 0;
 }

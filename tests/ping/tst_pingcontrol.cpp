@@ -1,5 +1,5 @@
 // The Ping control as a component: loading by program identifier and every failing step of
-// the loader, registration, the interface by name and by dispatch identifier, property-change
+// the loader, registration, the members by name and by dispatch identifier, property-change
 // reports, persistence, the fixed face, the address arithmetic and the status tables, and
 // the "Socket Error" message. Needs no network: nothing here sends a packet off loopback.
 
@@ -9,7 +9,7 @@
 #include "Conversions.h"
 #include "icmp/IpStatus.h"
 
-#include "hosting/ControlLoader.h"
+#include "hosting/PingLoader.h"
 #include "hosting/ControlServer.h"
 #include "support/TestSupport.h"
 
@@ -56,6 +56,40 @@ QStringList reported(const QSignalSpy &spy)
     return names;
 }
 
+// Runs one of the library's registration entry points, as an installer would.
+int32_t registration(const char *entry)
+{
+    QLibrary library(libraryPath());
+    const auto run = reinterpret_cast<hosting::DllRegisterServerFn>(library.resolve(entry));
+    return run ? run() : hosting::E_FAIL;
+}
+
+// A call by dispatch identifier through the control's Invoke member.
+struct Dispatched
+{
+    bool ok = false;
+    QVariant value;
+    QString error;
+};
+Dispatched dispatch(QObject *ping, qint32 id, qint32 flags, const QVariantList &args = {})
+{
+    QVariantMap answer;
+    const bool called = QMetaObject::invokeMethod(
+        ping, "Invoke", Qt::DirectConnection, Q_RETURN_ARG(QVariantMap, answer), Q_ARG(qint32, id),
+        Q_ARG(qint32, flags), Q_ARG(QVariantList, args));
+    return {called && answer.value(QStringLiteral("hr")).toInt() == hosting::S_OK,
+            answer.value(QStringLiteral("value")),
+            answer.value(QStringLiteral("error")).toString()};
+}
+
+QVariantMap writeProperties(QObject *ping)
+{
+    QVariantMap bag;
+    QMetaObject::invokeMethod(ping, "WriteProperties", Qt::DirectConnection,
+                              Q_RETURN_ARG(QVariantMap, bag));
+    return bag;
+}
+
 // Closes the next modal message box that appears within 5 s; *seen tells whether one did.
 void closeNextModal(bool *seen)
 {
@@ -91,7 +125,6 @@ private slots:
     void interfaceKeepsEveryMember_data();
     void interfaceKeepsEveryMember();
     void dispatchIdentifiersReachTheMembers();
-    void lateBindingFailsLoudly();
     void settersReportChanges_data();
     void settersReportChanges();
 
@@ -124,13 +157,13 @@ void tst_PingControl::loadsByProgIdBesideTheProgram()
 {
     test::TempSettings settings; // an empty component registry
     QWidget parent;
-    const hosting::Created created = hosting::createControl(QLatin1String(kProgId), &parent);
-    QVERIFY2(created.control, qPrintable(created.error));
-    QCOMPARE(created.source, QStringLiteral("program folder"));
-    QCOMPARE(created.control->parentWidget(), &parent);
-    const QMetaObject *mo = created.control->metaObject();
+    const hosting::Loaded loaded = hosting::loadPing(&parent);
+    QVERIFY2(loaded.ping, qPrintable(loaded.error));
+    QCOMPARE(loaded.source, QStringLiteral("program folder"));
+    QCOMPARE(loaded.ping->widget()->parentWidget(), &parent);
+    const QMetaObject *mo = loaded.ping->widget()->metaObject();
     QCOMPARE(QString::fromLatin1(mo->classInfo(mo->indexOfClassInfo("ClassID")).value()), kClassId);
-    QVERIFY(created.libraryPath.startsWith(QCoreApplication::applicationDirPath()));
+    QVERIFY(loaded.libraryPath.startsWith(QCoreApplication::applicationDirPath()));
 
     // The order of the search: registry, the program's folder, the installed folder.
     const hosting::SearchPath search = hosting::defaultSearch();
@@ -156,8 +189,7 @@ void tst_PingControl::registersAndUnregistersExactlyItsEntries()
                        QStringLiteral("/old/libPingOCX.so"));
     }
 
-    QString error;
-    QVERIFY2(hosting::registerServer(libraryPath(), &error), qPrintable(error));
+    QCOMPARE(registration("DllRegisterServer"), hosting::S_OK);
     {
         QSettings reg(registryFile, QSettings::IniFormat);
         const QString cls = QStringLiteral("CLSID/ED37E54C-E24F-11D0-B680-0000F654079F/");
@@ -181,13 +213,12 @@ void tst_PingControl::registersAndUnregistersExactlyItsEntries()
     // With a registry entry the loader takes it before the program's folder.
     hosting::SearchPath registryOnly;
     registryOnly.registryFile = registryFile;
-    hosting::Created created =
-        hosting::createControl(QLatin1String(kProgId), nullptr, registryOnly);
-    QVERIFY2(created.control, qPrintable(created.error));
-    QCOMPARE(created.source, QStringLiteral("registry"));
-    delete created.control;
+    hosting::Loaded loaded = hosting::loadPing(nullptr, registryOnly);
+    QVERIFY2(loaded.ping, qPrintable(loaded.error));
+    QCOMPARE(loaded.source, QStringLiteral("registry"));
+    delete loaded.ping->widget();
 
-    QVERIFY2(hosting::unregisterServer(libraryPath(), &error), qPrintable(error));
+    QCOMPARE(registration("DllUnregisterServer"), hosting::S_OK);
     QSettings reg(registryFile, QSettings::IniFormat);
     QVERIFY(!reg.contains(QStringLiteral("ProgID/PingOCX.Ping/CLSID")));
     reg.beginGroup(QStringLiteral("CLSID/ED37E54C-E24F-11D0-B680-0000F654079F"));
@@ -204,10 +235,10 @@ void tst_PingControl::registersAndUnregistersExactlyItsEntries()
                  .toString(),
              QStringLiteral("/old/libPingOCX.so"));
 
-    created = hosting::createControl(QLatin1String(kProgId), nullptr, registryOnly);
-    QVERIFY(!created.control);
-    QVERIFY2(created.error.contains(QStringLiteral("registry: no entry for PingOCX.Ping")),
-             qPrintable(created.error));
+    loaded = hosting::loadPing(nullptr, registryOnly);
+    QVERIFY(!loaded.ping);
+    QVERIFY2(loaded.error.contains(QStringLiteral("registry: no entry for PingOCX.Ping")),
+             qPrintable(loaded.error));
 }
 
 void tst_PingControl::registrationReportsAnUnwritableRegistry()
@@ -217,10 +248,7 @@ void tst_PingControl::registrationReportsAnUnwritableRegistry()
     QFile blocker(settings.dir() + QStringLiteral("/ComponentRegistry"));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    QString error;
-    QVERIFY(!hosting::registerServer(libraryPath(), &error));
-    QVERIFY2(error.contains(QStringLiteral("DllRegisterServer failed (0x80040201)")),
-             qPrintable(error));
+    QCOMPARE(registration("DllRegisterServer"), hosting::SELFREG_E_CLASS);
 }
 
 void tst_PingControl::loaderReportsTheFailingStep_data()
@@ -248,6 +276,10 @@ void tst_PingControl::loaderReportsTheFailingStep_data()
         << fixture("fake_wrong_class") << QStringList()
         << QStringLiteral(
                "wrong class: asked for {0B5E2F1A-1111-4222-8333-944455556666}, got QLabel");
+    // A library of another make under the same identifier: refused before any call.
+    QTest::newRow("control without the members")
+        << fixture("fake_other_control") << QStringList()
+        << QStringLiteral("the control lacks the member StartEchoes(QStringList)");
     // Bound at load, so the report names the symbol instead of the program dying at a call.
     QTest::newRow("unresolved function")
         << fixture("fake_unresolved") << QStringList()
@@ -302,11 +334,11 @@ void tst_PingControl::loaderReportsTheFailingStep()
     }
 
     QWidget parent;
-    const hosting::Created created =
-        hosting::createControl(QStringLiteral("Fake.Control"), &parent, search);
-    QVERIFY(!created.control);
-    QVERIFY2(created.error.contains(expected), qPrintable(created.error));
-    QVERIFY(created.error.startsWith(QStringLiteral("Cannot create Fake.Control")));
+    const hosting::Loaded loaded =
+        hosting::loadPing(&parent, search, QStringLiteral("Fake.Control"));
+    QVERIFY(!loaded.ping);
+    QVERIFY2(loaded.error.contains(expected), qPrintable(loaded.error));
+    QVERIFY(loaded.error.startsWith(QStringLiteral("Cannot create Fake.Control")));
     QVERIFY2(parent.children().isEmpty(), "a refused instance must not stay behind");
 }
 
@@ -426,60 +458,36 @@ void tst_PingControl::dispatchIdentifiersReachTheMembers()
         {0x68030000, "ResolveNames", true},
     };
     for (const Row &row : properties) {
-        const Invoked put = invokeByDispId(o, row.id, DISPATCH_PROPERTYPUT, {row.value});
+        const Dispatched put = dispatch(o, row.id, DISPATCH_PROPERTYPUT, {row.value});
         QVERIFY2(put.ok, qPrintable(put.error));
         QCOMPARE(get(o, row.name), row.value);
-        const Invoked read = invokeByDispId(o, row.id, DISPATCH_PROPERTYGET);
+        const Dispatched read = dispatch(o, row.id, DISPATCH_PROPERTYGET);
         QVERIFY2(read.ok, qPrintable(read.error));
         QCOMPARE(read.value, row.value);
     }
 
-    Invoked port = invokeByDispId(o, 0x6003000C, DISPATCH_METHOD);
+    Dispatched port = dispatch(o, 0x6003000C, DISPATCH_METHOD);
     QVERIFY(port.ok);
     QCOMPARE(port.value.toInt(), 0);
     QVERIFY(set(o, "HostName", QStringLiteral("1.2.3")));
     QVERIFY(set(o, "ResolveNames", false));
-    Invoked sent = invokeByDispId(o, 0x60030005, DISPATCH_METHOD);
+    Dispatched sent = dispatch(o, 0x60030005, DISPATCH_METHOD);
     QVERIFY(sent.ok);
     QCOMPARE(sent.value, QVariant(QStringLiteral("Bad IP Address")));
 
     // Failures carry their HRESULT-style reason.
-    QVERIFY(!invokeByDispId(o, 0x12345678, DISPATCH_METHOD).ok);
-    QVERIFY(!invokeByDispId(o, 0x60030005, DISPATCH_METHOD, {1}).ok); // argument count
-    QVERIFY(!invokeByDispId(o, 0x60030005, DISPATCH_PROPERTYPUT, {1}).ok); // put on a method
-    const Invoked mismatch =
-        invokeByDispId(o, 0x68030002, DISPATCH_PROPERTYPUT, {QStringLiteral("soon")});
+    QVERIFY(!dispatch(o, 0x12345678, DISPATCH_METHOD).ok);
+    QVERIFY(!dispatch(o, 0x60030005, DISPATCH_METHOD, {1}).ok); // argument count
+    QVERIFY(!dispatch(o, 0x60030005, DISPATCH_PROPERTYPUT, {1}).ok); // put on a method
+    const Dispatched mismatch =
+        dispatch(o, 0x68030002, DISPATCH_PROPERTYPUT, {QStringLiteral("soon")});
     QVERIFY(!mismatch.ok);
     QVERIFY2(mismatch.error.contains(QStringLiteral("Type mismatch")), qPrintable(mismatch.error));
-    const Invoked overflow = invokeByDispId(o, 0x40030003, DISPATCH_PROPERTYPUT, {70000});
+    const Dispatched overflow = dispatch(o, 0x40030003, DISPATCH_PROPERTYPUT, {70000});
     QVERIFY(!overflow.ok);
     QVERIFY2(overflow.error.contains(QStringLiteral("Overflow")), qPrintable(overflow.error));
     QCOMPARE(get(o, "TimeOut").toInt(), 1500);
     QCOMPARE(get(o, "Sock").toInt(), -7);
-}
-
-void tst_PingControl::lateBindingFailsLoudly()
-{
-    const auto ping = createPing();
-    QVERIFY(ping);
-    QString error;
-    QVERIFY(!hosting::setProperty(ping.get(), "Timeout", 5, &error)); // the name is TimeOut
-    QVERIFY2(error.contains(QStringLiteral("no property Timeout")), qPrintable(error));
-    QVERIFY(ping->dynamicPropertyNames().isEmpty());
-    QVERIFY(!hosting::setProperty(ping.get(), "LastMeans", QStringLiteral("raw"), &error));
-    QVERIFY(!hosting::setProperty(ping.get(), "TimeOut", QVariant::fromValue(QSize(1, 2)), &error));
-
-    const hosting::Invoked missing = hosting::call(ping.get(), "Ping");
-    QVERIFY(!missing.ok);
-    QVERIFY2(missing.error.contains(QStringLiteral("no method Ping")), qPrintable(missing.error));
-    QVERIFY(!hosting::call(ping.get(), "Send", {1}).ok);
-    QVERIFY(!hosting::property(ping.get(), "Nothing").ok);
-
-    // A by-reference method is callable by name; its arguments are copies.
-    QVERIFY(set(ping.get(), "HostName", QStringLiteral("3com.example")));
-    const hosting::Invoked port = hosting::call(ping.get(), "AsyncPortNumber");
-    QVERIFY(port.ok);
-    QCOMPARE(port.value.toInt(), 0);
 }
 
 void tst_PingControl::settersReportChanges_data()
@@ -526,9 +534,7 @@ void tst_PingControl::newInstanceDefaults()
     QCOMPARE(get(ping.get(), "HostName").toString(), QString());
     QCOMPARE(get(ping.get(), "Sock").toInt(), 0);
     QCOMPARE(get(ping.get(), "Handle").toInt(), 0);
-    const hosting::Invoked bag = hosting::writeProperties(ping.get());
-    QVERIFY(bag.ok);
-    QCOMPARE(bag.value.toMap(), (QVariantMap{{QStringLiteral("TimeOut"), 0}}));
+    QCOMPARE(writeProperties(ping.get()), (QVariantMap{{QStringLiteral("TimeOut"), 0}}));
 }
 
 void tst_PingControl::loadsFromPropertyBag_data()
@@ -573,7 +579,7 @@ void tst_PingControl::loadsFromPropertyBag()
     QVERIFY(ping);
     QSignalSpy spy(ping.get(), propertyChangedSignal(ping.get()));
     QString error;
-    QVERIFY2(hosting::readProperties(ping.get(), bag, &error), qPrintable(error));
+    QVERIFY2(typed(ping.get())->readProperties(bag, &error), qPrintable(error));
     QCOMPARE(get(ping.get(), "IPAddress").toString(), ipAddress);
     QCOMPARE(get(ping.get(), "HostName").toString(), hostName);
     QCOMPARE(get(ping.get(), "TimeOut").toInt(), timeOut);
@@ -590,7 +596,7 @@ void tst_PingControl::typeMismatchStopsLoading()
                           {QStringLiteral("TimeOut"), QStringLiteral("fast")},
                           {QStringLiteral("ResolveNames"), true}};
     QString error;
-    QVERIFY(!hosting::readProperties(ping.get(), bag, &error));
+    QVERIFY(!typed(ping.get())->readProperties(bag, &error));
     QVERIFY2(error.contains(QStringLiteral("Type mismatch"))
                  && error.contains(QStringLiteral("TimeOut")),
              qPrintable(error));
@@ -600,10 +606,11 @@ void tst_PingControl::typeMismatchStopsLoading()
     QCOMPARE(get(ping.get(), "TimeOut").toInt(), 0);
     QCOMPARE(get(ping.get(), "ResolveNames").toBool(), false);
 
-    QVERIFY(!hosting::readProperties(ping.get(), {{QStringLiteral("TimeOut"), 3.0e9}}, &error));
+    QVERIFY(!typed(ping.get())->readProperties({{QStringLiteral("TimeOut"), 3.0e9}}, &error));
     QVERIFY2(error.contains(QStringLiteral("Overflow")), qPrintable(error));
-    QVERIFY(!hosting::readProperties(
-        ping.get(), {{QStringLiteral("ResolveNames"), QStringLiteral("maybe")}}, &error));
+    QVERIFY(
+        !typed(ping.get())
+             ->readProperties({{QStringLiteral("ResolveNames"), QStringLiteral("maybe")}}, &error));
     QVERIFY2(error.contains(QStringLiteral("ResolveNames")), qPrintable(error));
 }
 
@@ -616,14 +623,14 @@ void tst_PingControl::savesAndReloads()
     QVERIFY(set(first.get(), "TimeOut", 1500));
     QVERIFY(set(first.get(), "ResolveNames", true));
     QVERIFY(set(first.get(), "Alias", QStringLiteral("not saved")));
-    const QVariantMap bag = hosting::writeProperties(first.get()).value.toMap();
+    const QVariantMap bag = writeProperties(first.get());
     QCOMPARE(bag.keys(),
              (QStringList{QStringLiteral("HostName"), QStringLiteral("IPAddress"),
                           QStringLiteral("ResolveNames"), QStringLiteral("TimeOut")}));
 
     const auto second = createPing();
     QVERIFY(second);
-    QVERIFY(hosting::readProperties(second.get(), bag));
+    QVERIFY(typed(second.get())->readProperties(bag, nullptr));
     for (const char *name : {"HostName", "IPAddress", "TimeOut", "ResolveNames"})
         QCOMPARE(get(second.get(), name), get(first.get(), name));
     QCOMPARE(get(second.get(), "Alias").toString(), QString());
@@ -873,11 +880,11 @@ void tst_PingControl::socketErrorShowsABoxWhenNobodyTakesIt()
 
     // With a host handler connected, the same message goes to it and no box appears.
     QStringList routed;
-    QVERIFY(hosting::routeMessageBoxes(ping.get(),
-                                       [&routed](const QString &text, const QString &caption) {
-                                           QCOMPARE(caption, QString());
-                                           routed << text;
-                                       }));
+    QVERIFY(QObject::connect(typed(ping.get()), &hosting::PingControl::messageBoxRequested,
+                             [&routed](const QString &text, const QString &caption) {
+                                 QCOMPARE(caption, QString());
+                                 routed << text;
+                             }));
     result = send(ping.get());
     QVERIFY(!result.isValid());
     QCOMPARE(routed.size(), 1);

@@ -9,7 +9,6 @@
 
 #include "PingTestSupport.h"
 
-#include "hosting/ControlLoader.h"
 #include "hosting/ControlServer.h"
 
 #include <QApplication>
@@ -616,9 +615,8 @@ void tst_PingEcho::manyHostsAtOnce()
     QSignalSpy finished(ping.get(), mo->method(mo->indexOfSignal("EchoesFinished(qint32)")));
     QElapsedTimer clock;
     clock.start();
-    const tarvex::hosting::Invoked started =
-        tarvex::hosting::call(ping.get(), "StartEchoes", {list});
-    QVERIFY2(started.ok && started.value.toInt() > 0, qPrintable(started.error));
+    const qint32 run = typed(ping.get())->startEchoes(list);
+    QVERIFY(run > 0);
     QVERIFY(results.isEmpty()); // never inside the call
     QVERIFY(finished.wait(5000));
     // Four silent hosts one after the other would take 2.4 s.
@@ -626,7 +624,7 @@ void tst_PingEcho::manyHostsAtOnce()
     QCOMPARE(results.size(), int(std::size(hosts)));
     QList<bool> seen(int(std::size(hosts)), false);
     for (const QList<QVariant> &r : results) {
-        QCOMPARE(r.at(0).toInt(), started.value.toInt());
+        QCOMPARE(r.at(0).toInt(), run);
         const int i = r.at(1).toInt();
         QVERIFY(!seen[i]);
         seen[i] = true;
@@ -789,7 +787,7 @@ void tst_PingEcho::lookupCompletesOnItsOwn()
     const auto ping = createPing();
     QVERIFY(ping);
     QVERIFY(set(ping.get(), "HostName", QStringLiteral("alias.tarvex.test")));
-    QVERIFY(tarvex::hosting::call(ping.get(), "LookUpIpFromHostName").ok);
+    QVERIFY(QMetaObject::invokeMethod(ping.get(), "LookUpIpFromHostName", Qt::DirectConnection));
     QVERIFY(get(ping.get(), "Handle").toInt() > 0);
     QTRY_VERIFY(get(ping.get(), "LookupDone").toBool());
     QCOMPARE(get(ping.get(), "IPAddress").toString(), QStringLiteral("127.0.0.200"));
@@ -798,20 +796,28 @@ void tst_PingEcho::lookupCompletesOnItsOwn()
     // By name, with its by-reference arguments. Each completion reports "IPAddress".
     const QMetaObject *mo = ping->metaObject();
     QSignalSpy reports(ping.get(), mo->method(mo->indexOfSignal("PropertyChanged(QString)")));
-    const tarvex::hosting::Invoked byName = tarvex::hosting::call(
-        ping.get(), "WSAAsyncGetHostByNameAlias", {0, 514, QStringLiteral("127.0.0.1")});
-    QVERIFY2(byName.ok, qPrintable(byName.error));
-    QVERIFY(byName.value.toInt() > 0);
+    qint16 window = 0;
+    qint16 message = 514;
+    QString host = QStringLiteral("127.0.0.1");
+    qint32 byName = 0;
+    const QMetaMethod alias =
+        mo->method(mo->indexOfMethod("WSAAsyncGetHostByNameAlias(qint16&,qint16&,QString&)"));
+    QVERIFY(alias.invoke(ping.get(), Qt::DirectConnection, Q_RETURN_ARG(qint32, byName),
+                         Q_ARG(qint16 &, window), Q_ARG(qint16 &, message),
+                         Q_ARG(QString &, host)));
+    QVERIFY(byName > 0);
     QTRY_COMPARE(reports.size(), 1);
     QCOMPARE(get(ping.get(), "IPAddress").toString(), QStringLiteral("127.0.0.1"));
     QCOMPARE(get(ping.get(), "Alias").toString(), QStringLiteral("localhost"));
 
     // The same through the dispatch identifier, with the classic arguments.
-    const tarvex::hosting::Invoked started =
-        tarvex::hosting::invokeByDispId(ping.get(), 0x6003000B, tarvex::hosting::DISPATCH_METHOD,
-                                        {0, 514, QStringLiteral("official.tarvex.test")});
-    QVERIFY2(started.ok, qPrintable(started.error));
-    QVERIFY(started.value.toInt() > byName.value.toInt());
+    QVariantMap started;
+    QVERIFY(QMetaObject::invokeMethod(
+        ping.get(), "Invoke", Qt::DirectConnection, Q_RETURN_ARG(QVariantMap, started),
+        Q_ARG(qint32, 0x6003000B), Q_ARG(qint32, tarvex::hosting::DISPATCH_METHOD),
+        Q_ARG(QVariantList, (QVariantList{0, 514, QStringLiteral("official.tarvex.test")}))));
+    QCOMPARE(started.value(QStringLiteral("hr")).toInt(), tarvex::hosting::S_OK);
+    QVERIFY(started.value(QStringLiteral("value")).toInt() > byName);
     QTRY_COMPARE(reports.size(), 2);
     QCOMPARE(get(ping.get(), "IPAddress").toString(), QStringLiteral("127.0.0.200"));
     QCOMPARE(get(ping.get(), "Alias").toString(), QStringLiteral("official.tarvex.test"));

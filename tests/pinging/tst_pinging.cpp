@@ -7,7 +7,7 @@
 #include "ui/FlexGrid.h"
 #include "ui/ServerView.h"
 #include "support/ServerRows.h"
-#include "hosting/ControlLoader.h"
+#include "hosting/PingLoader.h"
 #include "support/ListPages.h"
 #include "support/PromptRecorder.h"
 #include "support/RecordingWindow.h"
@@ -104,7 +104,7 @@ private:
 
     static void setTimeOut(frmTarvex &w, int ms)
     {
-        QVERIFY(hosting::setProperty(w.pingControl(), "TimeOut", ms));
+        QVERIFY(w.pingControl()->widget()->setProperty("TimeOut", ms));
     }
 
     // Waits until the window's pings have ended (count finish texts shown).
@@ -117,10 +117,9 @@ private:
     // answer of a run cancelled before it would have come by then.
     static void waitPastTimeOut(frmTarvex &w)
     {
-        QObject *c = w.pingControl();
-        const QMetaObject *mo = c->metaObject();
-        QSignalSpy done(c, mo->method(mo->indexOfSignal("EchoesFinished(qint32)")));
-        QVERIFY(hosting::call(c, "StartEchoes", {QStringList{QStringLiteral("192.0.2.50")}}).ok);
+        hosting::PingControl *c = w.pingControl();
+        QSignalSpy done(c, &hosting::PingControl::echoesFinished);
+        QVERIFY(c->startEchoes({QStringLiteral("192.0.2.50")}) > 0);
         QVERIFY(done.wait(10000));
     }
 
@@ -145,10 +144,11 @@ private slots:
     {
         auto w = window();
         QVERIFY(w->pingControl());
-        QCOMPARE(hosting::property(w->pingControl(), "TimeOut").value.toInt(), 1500);
-        QCOMPARE(hosting::property(w->pingControl(), "ResolveNames").value.toBool(), false);
-        QCOMPARE(hosting::property(w->pingControl(), "HostName").value.toString(), QString());
-        QVERIFY(!w->pingControl()->property("visible").toBool());
+        const QWidget *control = w->pingControl()->widget();
+        QCOMPARE(control->property("TimeOut").toInt(), 1500);
+        QCOMPARE(control->property("ResolveNames").toBool(), false);
+        QCOMPARE(control->property("HostName").toString(), QString());
+        QVERIFY(!control->isVisible());
     }
 
     void listPingFillsThePingColumn()
