@@ -6,16 +6,15 @@
 namespace tarvex::Program {
 
 // Ends the program. Closing the main window (or a launch with "Close On Game Startup")
-// ends the program at once, even while a handler waits inside a nested event loop (a
-// fetch, a ping, a details query): nothing after that point runs, and no other
-// window's close step runs. Settings are written when they change, so ending without
-// unwinding loses nothing. In the program this call does not return.
+// ends the program at once, even while a modal box waits for the user: nothing after
+// that point runs, and no other window's close step runs. Settings are written when
+// they change, so ending without unwinding loses nothing. In the program this call does
+// not return.
 void end(int exitCode = 0);
 
 // Tests replace the real end with a handler that records it. end() then returns, and
-// endRequested() stays true: every nested wait ends (see NestedWait) and every loop
-// that pumps events checks it and stops, so that nothing more runs after the end even
-// in-process.
+// endRequested() stays true and every step listening to notifier().ending() has
+// stopped, so that nothing more runs after the end even in-process.
 using EndHandler = std::function<void(int exitCode)>;
 void setEndHandler(EndHandler handler);
 bool endRequested();

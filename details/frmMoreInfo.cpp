@@ -1,12 +1,12 @@
 #include "details/frmMoreInfo.h"
 
-#include "details/ListBox.h"
-#include "core/details/Module2.h"
-#include "core/details/QStatQuery.h"
-#include "ui/FlexGrid.h"
-#include "ui/Dialogs.h"
-#include "ui/WindowLayout.h"
 #include "core/Program.h"
+#include "core/details/QStatOutput.h"
+#include "core/details/QStatQuery.h"
+#include "details/ListBox.h"
+#include "ui/Dialogs.h"
+#include "ui/FlexGrid.h"
+#include "ui/WindowLayout.h"
 
 #include <QCloseEvent>
 #include <QLabel>
@@ -37,11 +37,12 @@ constexpr int AlignLeftTop = 0;
 
 } // namespace
 
-frmMoreInfo::frmMoreInfo(QWidget *owner, const QString &host, int port)
+frmMoreInfo::frmMoreInfo(QWidget *owner, const QString &host, int port, QStatQuery::Options query)
     : QWidget(owner,
               Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       m_host(host),
-      m_port(port)
+      m_port(port),
+      m_options(std::move(query))
 {
     setObjectName(QStringLiteral("frmMoreInfo"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -65,6 +66,16 @@ frmMoreInfo::frmMoreInfo(QWidget *owner, const QString &host, int port)
     List1 = new ListBox(this);
     List1->setObjectName(QStringLiteral("List1"));
     List1->setGeometry(twipsRect(3750, 1215, 4470, 3540));
+
+    // Once the program ends nothing more of a load may run: no message, no window.
+    connect(&Program::notifier(), &Program::Notifier::ending, this, [this] {
+        m_programEnded = true;
+        Form_QueryUnload();
+        if (m_state == State::Loading) {
+            m_state = State::NotLoaded;
+            deleteLater();
+        }
+    });
 }
 
 frmMoreInfo::~frmMoreInfo() = default;
@@ -76,57 +87,58 @@ void frmMoreInfo::Show()
         activateWindow();
         return;
     }
-    if (m_state == State::Loading) // a query is already running for this window
+    // A loading window leaves its query alone; after the program's end nothing starts.
+    if (m_state == State::Loading || m_programEnded)
         return;
-
     m_state = State::Loading;
-    const QPointer<frmMoreInfo> self(this);
-    const LoadResult result = Form_Load();
-    if (!self || result == LoadResult::ProgramEnded)
-        return;
-    if (result == LoadResult::Failed) {
-        // Unload as a close would, without ever having been shown.
-        Form_QueryUnload();
-        m_state = State::NotLoaded;
-        deleteLater();
-        return;
-    }
-    m_state = State::Shown;
-    show();
+    Form_Load();
 }
 
-frmMoreInfo::LoadResult frmMoreInfo::fail(const QString &message)
-{
-    // The window is not visible yet, so the box belongs to its owner.
-    ui::messageBox(parentWidget(), message, ui::MsgIcon::Warning);
-    return Program::endRequested() ? LoadResult::ProgramEnded : LoadResult::Failed;
-}
-
-frmMoreInfo::LoadResult frmMoreInfo::Form_Load()
+void frmMoreInfo::Form_Load()
 {
     setUpGrids();
-    const QPointer<frmMoreInfo> self(this);
-    // The query processes window events while QStat runs, so this window may be gone
-    // when it returns.
-    QStatQuery::Outcome outcome =
-        QStatQuery::query(m_host, m_port, QStatQuery::environment(), Grid1->Cols(), Grid2->Cols());
-    if (!self)
-        return LoadResult::ProgramEnded;
-    m_folder = outcome.folder;
-    if (outcome.run)
-        m_lastRun = *outcome.run;
-    if (Program::endRequested() || outcome.kind == QStatQuery::Outcome::Kind::ProgramEnded)
-        return LoadResult::ProgramEnded;
-    if (outcome.kind == QStatQuery::Outcome::Kind::Failed)
-        return fail(outcome.message);
+    m_query = new QStatQuery(m_options, this);
+    connect(m_query, &QStatQuery::finished, this, &frmMoreInfo::queryFinished);
+    m_query->start(m_host, m_port, Grid1->Cols(), Grid2->Cols());
+}
 
-    if (outcome.incomplete) {
-        ui::messageBox(parentWidget(), *outcome.incomplete, ui::MsgIcon::Warning);
-        if (Program::endRequested() || !self)
-            return LoadResult::ProgramEnded;
+void frmMoreInfo::queryFinished(const QStatQuery::Result &result)
+{
+    // Called by the query itself: it goes once it has returned.
+    m_query->deleteLater();
+    m_query = nullptr;
+    if (result.run)
+        m_lastRun = *result.run;
+
+    // A message box waits for the user while the other windows go on: this window may
+    // be gone, closed or the program ended once it returns (each leaves the load).
+    const QPointer<frmMoreInfo> self(this);
+    if (result.kind == QStatQuery::Result::Kind::Failed) {
+        // The window is not visible yet, so the box belongs to its owner.
+        ui::messageBox(parentWidget(), result.message, ui::MsgIcon::Warning);
+        if (!self || m_state != State::Loading)
+            return;
+        unload();
+        emit loaded(false);
+        return;
     }
-    showDetails(outcome.details);
-    return LoadResult::Loaded;
+    if (result.incomplete) {
+        ui::messageBox(parentWidget(), *result.incomplete, ui::MsgIcon::Warning);
+        if (!self || m_state != State::Loading)
+            return;
+    }
+    showDetails(result.details);
+    m_state = State::Shown;
+    show();
+    emit loaded(true);
+}
+
+void frmMoreInfo::unload()
+{
+    // As a close would, without ever having been shown.
+    Form_QueryUnload();
+    m_state = State::NotLoaded;
+    deleteLater();
 }
 
 void frmMoreInfo::setUpGrids()
@@ -146,7 +158,7 @@ void frmMoreInfo::setUpGrids()
     }
 }
 
-void frmMoreInfo::showDetails(const Module2::Details &details)
+void frmMoreInfo::showDetails(const QStatOutput::Details &details)
 {
     for (int col = 0; col < details.summary.size() && col < Grid1->Cols(); ++col)
         Grid1->setTextMatrix(1, col, details.summary[col]);
@@ -168,9 +180,9 @@ void frmMoreInfo::showDetails(const Module2::Details &details)
 
 void frmMoreInfo::Form_QueryUnload()
 {
-    // info.bat stays, holding the last query's command.
-    if (!m_folder.isEmpty())
-        QStatQuery::deleteOutput(m_folder);
+    // A query still running ends here, QStat with it.
+    delete m_query;
+    m_query = nullptr;
 }
 
 void frmMoreInfo::closeEvent(QCloseEvent *event)

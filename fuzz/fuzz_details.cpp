@@ -9,7 +9,7 @@
 //  - the display equals the one computed here on its own, line by line, from the rules
 //    the parsers state (split at the delimiter rather than cut from the front).
 // The input is taken byte for byte (as Latin-1), so the fuzzer controls every character.
-#include "core/details/Module2.h"
+#include "core/details/QStatOutput.h"
 
 #include <QList>
 #include <QString>
@@ -52,7 +52,7 @@ QStringList padded(QStringList fields, int columns)
 
 Display shown(const QString &output, int summaryCols, int playerCols)
 {
-    const Module2::Details details = Module2::Parse(output, summaryCols, playerCols);
+    const QStatOutput::Details details = QStatOutput::Parse(output, summaryCols, playerCols);
     Display d;
     d.summary = padded(details.summary, summaryCols);
     for (const QStringList &player : details.players)
@@ -64,7 +64,7 @@ Display shown(const QString &output, int summaryCols, int playerCols)
 
 // ---- The display worked out line by line -------------------------------------------
 
-const QString D = Module2::Delimiter;
+const QString D = QStatOutput::Delimiter;
 
 QString trimBlanks(const QString &s)
 {

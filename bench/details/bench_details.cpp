@@ -1,12 +1,12 @@
 // Figures for the details window: the time from the click to the shown window beyond
 // QStat's own run, the processor time Tarvex spends while QStat runs (against a busy
-// poll of the output file), and the parse of the largest output that is read.
+// poll of an output file), and the parse of the largest output that is kept.
 //
 // Run: QT_QPA_PLATFORM=offscreen build/bin/bench_details
 #include "Q2Responder.h"
 #include "browser/frmTarvex.h"
 #include "details/ListBox.h"
-#include "core/details/Module2.h"
+#include "core/details/QStatOutput.h"
 #include "core/details/QStatQuery.h"
 #include "details/frmMoreInfo.h"
 #include "ui/FlexGrid.h"
@@ -16,13 +16,14 @@
 #include "support/TestSupport.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -71,11 +72,21 @@ double openAndClose(frmTarvex &w, double *runMs, double *cpu = nullptr)
     const double cpuBefore = cpuMs();
     clock.start();
     w.cmdMoreInfo_Click();
+    frmMoreInfo *d = w.findChild<frmMoreInfo *>();
+    bool shown = false;
+    if (d) {
+        QEventLoop loop;
+        QObject::connect(d, &frmMoreInfo::loaded, &loop, [&](bool ok) {
+            shown = ok;
+            loop.quit();
+        });
+        QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
     const double total = double(clock.nsecsElapsed()) / 1e6;
     if (cpu)
         *cpu = cpuMs() - cpuBefore;
-    frmMoreInfo *d = w.findChild<frmMoreInfo *>();
-    if (!d || !d->isVisible()) {
+    if (!shown || !d->isVisible()) {
         std::fprintf(stderr, "bench_details: the details window did not show\n");
         std::exit(1);
     }
@@ -93,10 +104,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     test::PromptRecorder prompts;
     QTemporaryDir dir;
-    QStatQuery::Environment &env = QStatQuery::environment();
-    env.folder = dir.path() + QStringLiteral("/program");
-    env.toolFolder = dir.path() + QStringLiteral("/bin");
-    QDir().mkpath(env.folder);
+    const QString folder = dir.path();
     frmTarvex w{nullptr, frmTarvex::PingControl::Skip};
     w.Grid1->setRow(1);
 
@@ -133,16 +141,18 @@ int main(int argc, char *argv[])
             overheads.push_back(total - run);
         }
         std::printf("click to shown window, real quakestat on loopback, %d runs (median):\n", Runs);
-        std::printf("  total %.1f ms, QStat run (sh + quakestat) %.1f ms, Tarvex beyond it %.2f ms "
+        std::printf("  total %.1f ms, QStat run %.1f ms, Tarvex beyond it %.2f ms "
                     "(max %.2f ms)\n",
                     median(totals), median(runs), median(overheads),
                     *std::max_element(overheads.begin(), overheads.end()));
     }
 
-    // 2. Processor time while QStat takes a second: a stand-in "qstat" that sleeps
-    // first, in the program's folder where it wins.
-    writeFile(env.folder + QStringLiteral("/answer.txt"), DemoAnswer);
-    writeFile(env.folder + QStringLiteral("/qstat"), "#!/bin/sh\nsleep 1\ncat answer.txt\n", true);
+    // 2. Processor time while QStat takes a second: a stand-in "quakestat" that sleeps
+    // first, found first on the search path.
+    writeFile(folder + QStringLiteral("/answer.txt"), DemoAnswer);
+    writeFile(folder + QStringLiteral("/quakestat"),
+              "#!/bin/sh\nsleep 1\ncat '" + QFile::encodeName(folder) + "/answer.txt'\n", true);
+    qputenv("PATH", QFile::encodeName(folder) + ':' + qgetenv("PATH"));
     test::setCell(w, 1, frmTarvex::ColAddress, QStringLiteral("10.0.0.5"));
     {
         double run = 0;
@@ -152,15 +162,15 @@ int main(int argc, char *argv[])
                     "(%.1f%% of a core)\n",
                     total, cpu, 100.0 * cpu / total);
     }
-    // The same wait as a busy poll of the output file (read until not empty, pumping
+    // The same wait as a busy poll of an output file (read until not empty, pumping
     // events in between), for reference.
     {
-        const QString out = env.folder + QStringLiteral("/tmp.txt");
+        const QString out = folder + QStringLiteral("/tmp.txt");
         QFile::remove(out);
         QProcess sh;
-        sh.setWorkingDirectory(env.folder);
+        sh.setWorkingDirectory(folder);
         sh.start(QStringLiteral("/bin/sh"),
-                 {QStringLiteral("-c"), QStringLiteral("./qstat > tmp.txt")});
+                 {QStringLiteral("-c"), QStringLiteral("./quakestat > tmp.txt")});
         QElapsedTimer clock;
         const double before = cpuMs();
         clock.start();
@@ -181,7 +191,7 @@ int main(int argc, char *argv[])
                     polls, cpu, wall, 100.0 * cpu / wall);
     }
 
-    // 3. The largest output that is read (1 MiB) into the window's own widgets.
+    // 3. The largest output that is kept (1 MiB) into the window's own widgets.
     {
         const int lines = (1 << 20) / 20;
         const QString players =
@@ -196,7 +206,8 @@ int main(int argc, char *argv[])
             frmMoreInfo window(&w, QStringLiteral("10.0.0.5"), 27910);
             QElapsedTimer clock;
             clock.start();
-            window.showDetails(Module2::Parse(output, window.Grid1->Cols(), window.Grid2->Cols()));
+            window.showDetails(
+                QStatOutput::Parse(output, window.Grid1->Cols(), window.Grid2->Cols()));
             std::printf("1 MiB of %s into the window: %.0f ms (%d player rows, %d rules)\n", name,
                         double(clock.nsecsElapsed()) / 1e6, window.Grid2->Rows() - 1,
                         window.List1->ListCount());

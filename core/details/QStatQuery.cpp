@@ -1,87 +1,24 @@
 #include "core/details/QStatQuery.h"
 
-#include "core/NestedWait.h"
 #include "core/Program.h"
 #include "core/browser/Module1.h"
-#include "core/details/Module2.h"
 #include "core/status/StatusReply.h"
 #include "core/text/TextRules.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QStorageInfo>
 #include <QStringDecoder>
-#include <QTemporaryFile>
 
 #include <algorithm>
-#include <cerrno>
-#include <climits>
 #include <csignal>
-#include <cstring>
-#include <cstdio>
 #include <sys/types.h>
 #include <unistd.h>
 
-namespace tarvex::QStatQuery {
+namespace tarvex {
 
 namespace {
-
-constexpr int KillWaitMs = 3000;
-
-QString cacheFolder() { return QStandardPaths::writableLocation(QStandardPaths::CacheLocation); }
-
-QString findQuakestat(const Environment &env)
-{
-    if (env.quakestat)
-        return QFileInfo(*env.quakestat).isExecutable() ? *env.quakestat : QString();
-    const QString name = QStringLiteral("quakestat");
-    QString found = QStandardPaths::findExecutable(name);
-    if (found.isEmpty()) {
-        found = QStandardPaths::findExecutable(name,
-                                               {QStringLiteral("/usr/bin"),
-                                                QStringLiteral("/usr/local/bin"),
-                                                QStringLiteral("/usr/games")});
-    }
-    return found;
-}
-
-// Makes toolFolder/qstat a symbolic link to target, keeping a link that already
-// points there. A new link is made under a private name and renamed into place, so a
-// second Tarvex doing the same at the same moment never sees it missing.
-bool ensureQStatLink(const QString &toolFolder, const QString &target)
-{
-    if (!QDir().mkpath(toolFolder))
-        return false;
-    const QByteArray link = QFile::encodeName(toolFolder + QStringLiteral("/qstat"));
-    const QByteArray wanted = QFile::encodeName(target);
-    char current[PATH_MAX];
-    const ssize_t n = ::readlink(link.constData(), current, sizeof current);
-    if (n >= 0 && QByteArray(current, int(n)) == wanted)
-        return true;
-    const QByteArray temp = link + '.' + QByteArray::number(QCoreApplication::applicationPid());
-    ::unlink(temp.constData());
-    if (::symlink(wanted.constData(), temp.constData()) != 0)
-        return false;
-    if (::rename(temp.constData(), link.constData()) != 0) {
-        ::unlink(temp.constData());
-        return false;
-    }
-    return true;
-}
-
-void killGroup(QProcess &process)
-{
-    const qint64 pid = process.processId();
-    if (pid > 0)
-        ::kill(-pid_t(pid), SIGKILL); // the shell, QStat and anything else they started
-    process.waitForFinished(KillWaitMs);
-}
 
 // The bytes of a field QStat wrote in hexadecimal; no value for any other text (an
 // odd length or a character that is no hex digit).
@@ -97,198 +34,223 @@ std::optional<QByteArray> hexBytes(const QString &field)
     return QByteArray::fromHex(field.toLatin1());
 }
 
+constexpr int CollectMs = 3000;
+
+// Kills a running QStat and whatever it started (its process group), and collects its
+// exit: a killed process is gone within milliseconds, so this does not wait on QStat.
+void killGroup(QProcess &process)
+{
+    const qint64 pid = process.processId();
+    // Never pid 0: kill(0) would hit this program's own group.
+    if (pid <= 0 || process.state() == QProcess::NotRunning)
+        return;
+    ::kill(-pid_t(pid), SIGKILL);
+    // A QStat killed before it made its group is reached by its own id.
+    ::kill(pid_t(pid), SIGKILL);
+    process.waitForFinished(CollectMs);
+}
+
 } // namespace
 
-void decodeHexFields(Module2::Details &details)
+void QStatQuery::OutputBuffer::append(const QByteArray &bytes)
 {
-    for (QStringList &player : details.players) {
-        if (player.isEmpty())
-            continue;
-        if (const auto bytes = hexBytes(player[0]))
-            player[0] = Module2::trimBlanks(status::decodeName(*bytes)).toString();
+    m_total += bytes.size();
+    const qint64 room = MaxOutputBytes - m_kept.size();
+    if (room > 0)
+        m_kept.append(bytes.first(std::min<qint64>(room, bytes.size())));
+}
+
+QString QStatQuery::OutputBuffer::text() const
+{
+    if (cut()) {
+        // Cut at the limit, the output may end inside a character: that piece of a
+        // character is left out, and the rest still reads as the UTF-8 it is.
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        QString text = utf8(m_kept);
+        if (!utf8.hasError())
+            return text;
     }
-    constexpr int MapColumn = 2;
-    if (details.summary.size() > MapColumn) {
-        if (const auto bytes = hexBytes(details.summary[MapColumn]))
-            details.summary[MapColumn] = Module2::trimBlanks(text::utf8OrLatin1(*bytes)).toString();
+    return text::utf8OrLatin1(m_kept);
+}
+
+QStatQuery::QStatQuery(Options options, QObject *parent)
+    : QObject(parent),
+      m_options(std::move(options))
+{
+    m_deadline.setSingleShot(true);
+    // A coarse timer may fire up to 5 % early, and a time-out is reported to the user.
+    m_deadline.setTimerType(Qt::PreciseTimer);
+    connect(&m_deadline, &QTimer::timeout, this, [this] {
+        RunResult run;
+        run.outcome = RunResult::Outcome::TimedOut;
+        processEnded(run);
+    });
+    // The program's end leaves no QStat behind, whoever owns the query.
+    connect(&Program::notifier(), &Program::Notifier::ending, this, &QStatQuery::cancel);
+}
+
+QStatQuery::~QStatQuery()
+{
+    if (m_process) {
+        m_process->disconnect(this);
+        killGroup(*m_process);
+        m_process.reset();
     }
 }
 
-Environment &environment()
-{
-    static Environment env;
-    return env;
-}
+qint64 QStatQuery::processId() const { return m_process ? m_process->processId() : 0; }
 
-QString firstWritableFolder(const QStringList &candidates)
+QString QStatQuery::findProgram()
 {
-    for (const QString &folder : candidates) {
-        if (folder.isEmpty())
-            continue;
-        QDir().mkpath(folder);
-        const QFileInfo info(folder);
-        if (info.isDir() && info.isWritable())
-            return QDir::cleanPath(info.absoluteFilePath());
+    const QStringList folders{QStringLiteral("/usr/bin"), QStringLiteral("/usr/local/bin"),
+                              QStringLiteral("/usr/games")};
+    for (const QString &name : {QStringLiteral("quakestat"), QStringLiteral("qstat")}) {
+        QString found = QStandardPaths::findExecutable(name);
+        if (found.isEmpty())
+            found = QStandardPaths::findExecutable(name, folders);
+        if (!found.isEmpty())
+            return found;
     }
     return {};
 }
 
-QString resolveFolder(const Environment &env)
+QStringList QStatQuery::arguments(const QString &host, int port)
 {
-    if (!env.folder.isEmpty())
-        return env.folder;
-    // An installed program's folder is usually not writable by its users.
-    return firstWritableFolder({QCoreApplication::applicationDirPath(), cacheFolder()});
+    return {QStringLiteral("-hpn"),
+            QStringLiteral("-R"),
+            QStringLiteral("-P"),
+            QStringLiteral("-raw"),
+            QStatOutput::Delimiter,
+            QStringLiteral("-q2s"),
+            host + QLatin1Char(':') + QString::number(port)};
 }
 
-QString batchLine(const QString &host, int port)
+void QStatQuery::start(const QString &host, int port, int summaryColumns, int playerColumns)
 {
-    // -hpn: player names (and the map) in hexadecimal, as the server sent them; QStat
-    // itself would strip their high bits and drop the Quake 2 glyph bytes.
-    return QStringLiteral("qstat -hpn -R -P -raw %1 -q2s %2:%3 > %4")
-        .arg(Module2::Delimiter, host, QString::number(port), OutputFileName);
-}
+    if (m_running)
+        return;
+    m_running = true;
+    const quint64 run = ++m_generation;
+    m_host = host;
+    m_port = port;
+    m_summaryColumns = summaryColumns;
+    m_playerColumns = playerColumns;
+    m_output = OutputBuffer();
 
-std::optional<QString> writeBatchFile(const QString &folder, const QString &host, int port)
-{
-    // The line goes to a shell and its host to QStat's command line: only a text that
-    // can be nothing but a host name or a dotted address may be written into it.
-    if (!Module1::IsPlainHost(host))
-        return QStringLiteral("the server address is not a plain host name or IP address");
-    if (port < 1 || port > 65535)
-        return QStringLiteral("the server port is not a number from 1 to 65535");
-    // A new file beside the old one, renamed over it: whatever sits at info.bat (a
-    // symbolic link planted there, say) is replaced as a name, never written through.
-    // QSaveFile is not used because it writes to a link's target.
-    const QString target = QDir(folder).filePath(BatchFileName);
-    QTemporaryFile file(target + QStringLiteral(".XXXXXX"));
-    if (!file.open())
-        return file.errorString();
-    const QByteArray line = batchLine(host, port).toLatin1() + '\n';
-    if (file.write(line) != line.size() || !file.flush())
-        return file.errorString();
-    file.close();
-    if (QFileInfo(target).isDir())
-        return QStringLiteral("a folder is in the way of the file");
-    if (::rename(QFile::encodeName(file.fileName()).constData(),
-                 QFile::encodeName(target).constData())
-        != 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
-    file.setAutoRemove(false);
-    return std::nullopt;
-}
-
-void deleteOutput(const QString &folder) { QFile::remove(QDir(folder).filePath(OutputFileName)); }
-
-QString searchPath(const Environment &env, const QString &folder)
-{
-    QStringList entries;
-    // A folder whose path holds ":" cannot be named in a search path.
-    const auto add = [&entries](const QString &entry) {
-        if (!entry.isEmpty() && !entry.contains(QLatin1Char(':')))
-            entries.append(entry);
+    const auto refuse = [this, run](const QString &message) {
+        // Reported from the event loop, like every other end: the caller's start()
+        // returns first.
+        QTimer::singleShot(0, this, [this, run, message] {
+            if (!m_running || run != m_generation)
+                return;
+            Result result;
+            result.message = message;
+            report(std::move(result));
+        });
     };
-    add(folder);
-    const QString quakestat = findQuakestat(env);
-    if (!quakestat.isEmpty()) {
-        const QString toolFolder =
-            env.toolFolder.isEmpty() ? cacheFolder() + QStringLiteral("/bin") : env.toolFolder;
-        if (ensureQStatLink(toolFolder, quakestat))
-            add(toolFolder);
+    // The host goes to QStat's command line: only a text that can be nothing but a host
+    // name or a dotted address may be passed, never one QStat could read as an option.
+    if (!Module1::IsPlainHost(host))
+        return refuse(Module1::NotPlainHostText);
+    if (port < 1 || port > 65535)
+        return refuse(QStringLiteral("The port of %1 is not a number from 1 to 65535.").arg(host));
+
+    const QString program = m_options.program.isEmpty() ? findProgram() : m_options.program;
+    m_clock.start();
+    RunResult unstartable;
+    if (program.isEmpty() || !QFileInfo::exists(program)) {
+        unstartable.outcome = RunResult::Outcome::NotFound;
+    } else if (!QFileInfo(program).isExecutable() || QFileInfo(program).isDir()) {
+        unstartable.outcome = RunResult::Outcome::NotExecutable;
+    } else {
+        m_process = std::make_unique<QProcess>();
+        QProcess &process = *m_process;
+        process.setProgram(program);
+        process.setArguments(arguments(host, port));
+        // QStat reads nothing, and what it says on its error output is not shown.
+        process.setStandardInputFile(QProcess::nullDevice());
+        process.setStandardErrorFile(QProcess::nullDevice());
+        // A group of its own, so a kill ends whatever QStat started along with it.
+        process.setChildProcessModifier([] { ::setpgid(0, 0); });
+        connect(&process, &QProcess::readyReadStandardOutput, this,
+                [this] { m_output.append(m_process->readAllStandardOutput()); });
+        connect(&process, &QProcess::finished, this,
+                [this](int exitCode, QProcess::ExitStatus status) {
+                    m_output.append(m_process->readAllStandardOutput());
+                    RunResult run;
+                    run.exitCode = exitCode;
+                    if (status == QProcess::CrashExit) {
+                        run.outcome = RunResult::Outcome::Crashed;
+                        run.signal = exitCode; // a crashed process's code is its signal
+                    }
+                    processEnded(run);
+                });
+        // A process that cannot start reports only this, never finished().
+        connect(&process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+            if (error != QProcess::FailedToStart)
+                return;
+            RunResult run;
+            run.outcome = RunResult::Outcome::FailedToStart;
+            run.error = m_process->errorString();
+            processEnded(run);
+        });
+        m_deadline.start(std::max(m_options.timeoutMs, 0));
+        process.start(QIODevice::ReadOnly);
+        return;
     }
-    QString user = env.userPath ? *env.userPath : qEnvironmentVariable("PATH");
-    if (!env.userPath && user.isEmpty())
-        user = QStringLiteral("/usr/local/bin:/usr/bin:/bin");
-    for (const QString &entry : user.split(QLatin1Char(':'), Qt::SkipEmptyParts))
-        entries.append(entry);
-    return entries.join(QLatin1Char(':'));
+    // Reported from the event loop as well.
+    QTimer::singleShot(0, this, [this, run, unstartable] {
+        if (m_running && run == m_generation)
+            processEnded(unstartable);
+    });
 }
 
-RunResult runBatch(const QString &folder, const QString &path, int timeoutMs)
+void QStatQuery::processEnded(RunResult run)
 {
-    QProcess process;
-    process.setProgram(ShellProgram);
-    process.setArguments({QDir(folder).filePath(BatchFileName)});
-    process.setWorkingDirectory(folder);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("PATH"), path);
-    process.setProcessEnvironment(env);
-    // QStat's answer comes through the file alone; nothing is read from the pipes.
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    // A group of its own, so a time-out can end QStat along with the shell.
-    process.setChildProcessModifier([] { ::setpgid(0, 0); });
-
-    RunResult result;
-    NestedWait wait;
-    QObject::connect(&process, &QProcess::finished, wait.context(),
-                     [&](int exitCode, QProcess::ExitStatus status) {
-                         if (status == QProcess::CrashExit) {
-                             result.outcome = RunResult::Outcome::Crashed;
-                         } else if (exitCode > 128 && exitCode < 128 + 65) {
-                             // The shell reports a command ended by signal n as 128 + n.
-                             result.outcome = RunResult::Outcome::Crashed;
-                             result.signal = exitCode - 128;
-                         } else {
-                             result.outcome = RunResult::Outcome::Finished;
-                         }
-                         result.exitCode = exitCode;
-                         wait.finish();
-                     });
-    // A process that cannot start reports only this, never finished().
-    QObject::connect(&process, &QProcess::errorOccurred, wait.context(),
-                     [&](QProcess::ProcessError error) {
-                         if (error != QProcess::FailedToStart)
-                             return;
-                         result.outcome = RunResult::Outcome::FailedToStart;
-                         result.error = process.errorString();
-                         wait.finish();
-                     });
-
-    QElapsedTimer clock;
-    clock.start();
-    process.start();
-    const NestedWait::Result waited = wait.exec(timeoutMs);
-    result.elapsedNs = clock.nsecsElapsed();
-    result.elapsedMs = result.elapsedNs / 1000000;
-    if (waited == NestedWait::Result::Finished)
-        return result;
-
-    killGroup(process);
-    // A QStat that never ended may have filled the disk: its output goes at once.
-    deleteOutput(folder);
-    result.outcome = waited == NestedWait::Result::TimedOut ? RunResult::Outcome::TimedOut
-                                                            : RunResult::Outcome::ProgramEnded;
-    return result;
+    if (!m_running)
+        return;
+    run.elapsedNs = m_clock.nsecsElapsed();
+    run.elapsedMs = run.elapsedNs / 1000000;
+    m_deadline.stop();
+    killProcess();
+    report(evaluate(run, m_output, m_host, m_port, m_summaryColumns, m_playerColumns));
 }
 
-std::optional<QString> readOutput(const QString &folder)
+void QStatQuery::report(Result result)
 {
-    // Only a regular file: a FIFO would block the read until something writes to it.
-    const QString path = QDir(folder).filePath(OutputFileName);
-    if (!QFileInfo(path).isFile())
-        return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray bytes = file.read(MaxOutputBytes);
-    if (!file.atEnd()) {
-        // Cut at the limit, the output may end inside a character: that piece of a
-        // character is left out, and the rest still reads as the UTF-8 it is.
-        QStringDecoder utf8(QStringDecoder::Utf8);
-        QString text = utf8(bytes);
-        if (!utf8.hasError())
-            return text;
-    }
-    return text::utf8OrLatin1(bytes);
+    m_running = false;
+    m_output = OutputBuffer();
+    emit finished(result);
 }
 
-std::optional<ServerProblem> serverProblem(const QString &output)
+void QStatQuery::cancel()
+{
+    if (!m_running)
+        return;
+    m_running = false;
+    ++m_generation;
+    m_deadline.stop();
+    killProcess();
+    m_output = OutputBuffer();
+}
+
+void QStatQuery::killProcess()
+{
+    if (!m_process)
+        return;
+    // Nothing more is heard from this run, whatever it still does on its way out.
+    m_process->disconnect(this);
+    killGroup(*m_process);
+    // This may run inside one of the process's own signals: it is deleted once that has
+    // returned.
+    m_process.release()->deleteLater();
+}
+
+std::optional<QStatQuery::ServerProblem> QStatQuery::serverProblem(const QString &output)
 {
     const qsizetype end = output.indexOf(QRegularExpression(QStringLiteral("[\r\n]")));
     const QString first = end < 0 ? output : output.left(end);
-    const QStringList fields = first.split(Module2::Delimiter);
+    const QStringList fields = first.split(QStatOutput::Delimiter);
     if (fields.size() < 3 || fields.size() > 4)
         return std::nullopt;
     const QString &status = fields[2];
@@ -301,11 +263,19 @@ std::optional<ServerProblem> serverProblem(const QString &output)
     return std::nullopt;
 }
 
-std::optional<QString> runFailureMessage(const RunResult &run, const QString &host,
-                                         const QString &folder)
+std::optional<QString> QStatQuery::runFailureMessage(const RunResult &run, const QString &host)
 {
     using Outcome = RunResult::Outcome;
     switch (run.outcome) {
+    case Outcome::NotFound:
+        return QStringLiteral("QStat could not be found, so %1 could not be queried.\n\n"
+                              "Install QStat (on Debian and Ubuntu the package \"qstat\", "
+                              "whose program is named quakestat).")
+            .arg(host);
+    case Outcome::NotExecutable:
+        return QStringLiteral("QStat could not be run (it is not executable), so %1 could "
+                              "not be queried.")
+            .arg(host);
     case Outcome::FailedToStart:
         return QStringLiteral("The query of %1 could not be started:\n%2").arg(host, run.error);
     case Outcome::Crashed:
@@ -320,24 +290,12 @@ std::optional<QString> runFailureMessage(const RunResult &run, const QString &ho
             .arg(QString::number(seconds),
                  seconds == 1 ? QStringLiteral("second") : QStringLiteral("seconds"), host);
     }
-    case Outcome::ProgramEnded: return std::nullopt;
     case Outcome::Finished: break;
     }
-    if (run.exitCode == 127) {
-        return QStringLiteral("QStat could not be found, so %1 could not be queried.\n\n"
-                              "Install QStat (on Debian and Ubuntu the package \"qstat\", "
-                              "whose program is named quakestat), or put a program named "
-                              "\"qstat\" into:\n%2")
-            .arg(host, QDir::toNativeSeparators(folder));
-    }
-    if (run.exitCode == 126)
-        return QStringLiteral("QStat could not be run (it is not executable), so %1 could "
-                              "not be queried.")
-            .arg(host);
     return std::nullopt;
 }
 
-QString problemMessage(const ServerProblem &problem, const QString &host, int port)
+QString QStatQuery::problemMessage(const ServerProblem &problem, const QString &host, int port)
 {
     switch (problem.kind) {
     case ServerProblem::Kind::Down:
@@ -353,105 +311,61 @@ QString problemMessage(const ServerProblem &problem, const QString &host, int po
         .arg(host, problem.detail.isEmpty() ? QStringLiteral("unknown error") : problem.detail);
 }
 
-QString noOutputMessage(const QString &host)
+QString QStatQuery::noOutputMessage(const QString &host)
 {
     return QStringLiteral("QStat gave no answer for %1, so no details can be shown.").arg(host);
 }
 
-QString unreadableOutputMessage(const QString &folder, const QString &host)
+std::optional<QString> QStatQuery::incompleteOutputMessage(const QString &output, bool cut,
+                                                           const QString &host)
 {
-    const QString path = QDir(folder).filePath(OutputFileName);
-    const QFileInfo info(path);
-    const QString shown = QDir::toNativeSeparators(path);
-    if (!info.exists() && !info.isSymLink())
-        return noOutputMessage(host);
-    if (info.isDir())
-        return QStringLiteral("The answer of QStat for %1 cannot be read: %2 is a folder, "
-                              "not a file. Remove the folder and query again.")
-            .arg(host, shown);
-    if (!info.exists())
-        return QStringLiteral("The answer of QStat for %1 cannot be read: %2 is a "
-                              "symbolic link to a missing file.")
-            .arg(host, shown);
-    if (!info.isFile())
-        return QStringLiteral("The answer of QStat for %1 cannot be read: %2 is not a "
-                              "regular file.")
-            .arg(host, shown);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("The answer of QStat for %1 cannot be read from %2:\n%3")
-            .arg(host, shown, file.errorString());
-    return noOutputMessage(host);
-}
-
-std::optional<QString> incompleteOutputMessage(const QString &folder, const QString &output,
-                                               const QString &host)
-{
-    // QStat ends every line it writes; an answer that stops inside a line, or one
-    // written to a disk with no room left, was cut short.
-    const QStorageInfo storage(folder);
-    const bool full = storage.isValid() && storage.bytesAvailable() == 0;
-    const bool cutLine = !output.isEmpty() && !output.endsWith(QLatin1Char('\n'))
-        && QFileInfo(QDir(folder).filePath(OutputFileName)).size() <= MaxOutputBytes;
-    if (!full && !cutLine)
+    if (cut || output.isEmpty() || output.endsWith(QLatin1Char('\n')))
         return std::nullopt;
-    return QStringLiteral("The answer of QStat for %1 is incomplete%2, so the details "
-                          "shown may be missing some players or settings.")
-        .arg(host,
-             full ? QStringLiteral(" (the disk holding %1 is full)")
-                        .arg(QDir::toNativeSeparators(folder))
-                  : QString());
+    return QStringLiteral("The answer of QStat for %1 is incomplete, so the details shown may "
+                          "be missing some players or settings.")
+        .arg(host);
 }
 
-Outcome query(const QString &host, int port, const Environment &env, int summaryColumns,
-              int playerColumns)
+void QStatQuery::decodeHexFields(QStatOutput::Details &details)
 {
-    Outcome outcome;
-    const auto fail = [&outcome](const QString &message) {
-        outcome.kind = Outcome::Kind::Failed;
-        outcome.message = message;
-        return outcome;
-    };
-
-    outcome.folder = resolveFolder(env);
-    const QString &folder = outcome.folder;
-    if (folder.isEmpty())
-        return fail(QStringLiteral("The details of %1 cannot be queried: neither the "
-                                   "program's folder nor the cache folder is writable.")
-                        .arg(Module1::IsPlainHost(host) ? host : QStringLiteral("the server")));
-
-    // An answer left by an earlier query must never be read as this one's.
-    deleteOutput(folder);
-
-    if (!Module1::IsPlainHost(host))
-        return fail(Module1::NotPlainHostText);
-    if (const auto error = writeBatchFile(folder, host, port))
-        return fail(
-            QStringLiteral("The query file could not be written:\n%1\n%2")
-                .arg(QDir::toNativeSeparators(QDir(folder).filePath(BatchFileName)), *error));
-
-    QDir::setCurrent(folder);
-    outcome.run = runBatch(folder, searchPath(env, folder), env.timeoutMs);
-    if (Program::endRequested() || outcome.run->outcome == RunResult::Outcome::ProgramEnded) {
-        outcome.kind = Outcome::Kind::ProgramEnded;
-        return outcome;
+    for (QStringList &player : details.players) {
+        if (player.isEmpty())
+            continue;
+        if (const auto bytes = hexBytes(player[0]))
+            player[0] = QStatOutput::trimBlanks(status::decodeName(*bytes)).toString();
     }
-    if (const auto message = runFailureMessage(*outcome.run, host, folder))
-        return fail(*message);
-
-    const std::optional<QString> output = readOutput(folder);
-    if (!output)
-        return fail(unreadableOutputMessage(folder, host));
-    if (output->trimmed().isEmpty())
-        return fail(noOutputMessage(host));
-    if (const auto problem = serverProblem(*output))
-        return fail(problemMessage(*problem, host, port));
-
-    outcome.kind = Outcome::Kind::Loaded;
-    outcome.incomplete = incompleteOutputMessage(folder, *output, host);
-    outcome.details = Module2::Parse(*output, summaryColumns, playerColumns);
-    decodeHexFields(outcome.details);
-    return outcome;
+    constexpr int MapColumn = 2;
+    if (details.summary.size() > MapColumn) {
+        if (const auto bytes = hexBytes(details.summary[MapColumn]))
+            details.summary[MapColumn] =
+                QStatOutput::trimBlanks(text::utf8OrLatin1(*bytes)).toString();
+    }
 }
 
-} // namespace tarvex::QStatQuery
+QStatQuery::Result QStatQuery::evaluate(const RunResult &run, const OutputBuffer &output,
+                                        const QString &host, int port, int summaryColumns,
+                                        int playerColumns)
+{
+    Result result;
+    result.run = run;
+    if (const auto message = runFailureMessage(run, host)) {
+        result.message = *message;
+        return result;
+    }
+    const QString text = output.text();
+    if (text.trimmed().isEmpty()) {
+        result.message = noOutputMessage(host);
+        return result;
+    }
+    if (const auto problem = serverProblem(text)) {
+        result.message = problemMessage(*problem, host, port);
+        return result;
+    }
+    result.kind = Result::Kind::Loaded;
+    result.incomplete = incompleteOutputMessage(text, output.cut(), host);
+    result.details = QStatOutput::Parse(text, summaryColumns, playerColumns);
+    decodeHexFields(result.details);
+    return result;
+}
+
+} // namespace tarvex

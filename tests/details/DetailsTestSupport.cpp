@@ -1,55 +1,50 @@
 #include "DetailsTestSupport.h"
 
-#include <QDir>
 #include <QFile>
 #include <QStandardPaths>
 
 namespace tarvex::test {
 
-QueryFolders::QueryFolders()
-    : m_saved(QStatQuery::environment())
+QStatStandIn::QStatStandIn() = default;
+
+QStatStandIn::~QStatStandIn()
 {
-    QDir().mkpath(folder());
-    QDir().mkpath(emptyFolder());
-    QStatQuery::Environment &env = QStatQuery::environment();
-    env.folder = folder();
-    env.toolFolder = toolFolder();
-    env.quakestat.reset();
-    env.userPath = QStringLiteral("/usr/bin:/bin");
-    env.timeoutMs = QStatQuery::DefaultTimeoutMs;
+    if (m_pathSet)
+        qputenv("PATH", m_savedPath);
 }
 
-QueryFolders::~QueryFolders() { QStatQuery::environment() = m_saved; }
+bool QStatStandIn::exists(const QString &name) const { return QFile::exists(file(name)); }
 
-bool QueryFolders::exists(const QString &name) const { return QFile::exists(file(name)); }
-
-QByteArray QueryFolders::read(const QString &name) const
+QByteArray QStatStandIn::read(const QString &name) const
 {
     QFile f(file(name));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-void QueryFolders::write(const QString &name, const QByteArray &bytes) const
+void QStatStandIn::write(const QString &name, const QByteArray &bytes) const
 {
     QFile f(file(name));
     if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         f.write(bytes);
 }
 
-void QueryFolders::putStandIn(const QByteArray &shellBody) const
+void QStatStandIn::put(const QByteArray &shellBody) const
 {
-    write(QStringLiteral("qstat"), "#!/bin/sh\n" + shellBody + '\n');
-    QFile::setPermissions(file(QStringLiteral("qstat")),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
-                              | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    write(QStringLiteral("quakestat"),
+          "#!/bin/sh\ncd '" + QFile::encodeName(folder()) + "' || exit 99\n" + shellBody + '\n');
+    QFile::setPermissions(program(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
-void QueryFolders::hideQStat() const
+void QStatStandIn::putOnPath()
 {
-    QStatQuery::Environment &env = QStatQuery::environment();
-    env.quakestat = QString();
-    env.userPath = emptyFolder();
+    if (!m_pathSet) {
+        m_savedPath = qgetenv("PATH");
+        m_pathSet = true;
+    }
+    qputenv("PATH", QFile::encodeName(folder()) + ':' + m_savedPath);
 }
+
+qint64 QStatStandIn::pid(const QString &name) const { return read(name).trimmed().toLongLong(); }
 
 QString quakestatBinary()
 {

@@ -8,31 +8,39 @@
 
 namespace tarvex::test {
 
-// A private place for one test's query: the folder of info.bat and tmp.txt, the
-// folder of the qstat link and an empty folder to stand for a search path without
-// QStat. Installs itself as the details query's environment and restores the old one.
-class QueryFolders
+// A stand-in for QStat: a shell script named "quakestat" in a private folder, run in
+// that folder, so it can read an answer and leave marks there. The details window is
+// given it through its query options; the main window finds it once putOnPath() has
+// put its folder first on the search path (restored when the stand-in goes).
+class QStatStandIn
 {
 public:
-    QueryFolders();
-    ~QueryFolders();
+    QStatStandIn();
+    ~QStatStandIn();
+    QStatStandIn(const QStatStandIn &) = delete;
+    QStatStandIn &operator=(const QStatStandIn &) = delete;
 
-    QString folder() const { return m_dir.path() + QStringLiteral("/program"); }
-    QString toolFolder() const { return m_dir.path() + QStringLiteral("/cache/bin"); }
-    QString emptyFolder() const { return m_dir.path() + QStringLiteral("/empty"); }
+    QString folder() const { return m_dir.path(); }
+    QString program() const { return file(QStringLiteral("quakestat")); }
     QString file(const QString &name) const { return folder() + QLatin1Char('/') + name; }
     bool exists(const QString &name) const;
     QByteArray read(const QString &name) const;
     void write(const QString &name, const QByteArray &bytes) const;
 
-    // Puts an executable "qstat" into the program's folder, where it wins over QStat.
-    void putStandIn(const QByteArray &shellBody) const;
-    // Leaves QStat out of reach: no quakestat, and a search path with nothing in it.
-    void hideQStat() const;
+    // Writes the script: shellBody runs in folder() with QStat's arguments.
+    void put(const QByteArray &shellBody) const;
+    void putOnPath();
+    QStatQuery::Options options(int timeoutMs = QStatQuery::DefaultTimeoutMs) const
+    {
+        return {program(), timeoutMs};
+    }
+    // The process id the script wrote into name ("echo $$ > name"), or 0.
+    qint64 pid(const QString &name) const;
 
 private:
     QTemporaryDir m_dir;
-    QStatQuery::Environment m_saved;
+    QByteArray m_savedPath;
+    bool m_pathSet = false;
 };
 
 // QStat's binary on this machine, or empty.

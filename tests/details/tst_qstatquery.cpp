@@ -1,20 +1,18 @@
-// The details query without windows: the batch file, the search path, the run and its
-// wait, the output file and QStat's failure lines.
+// The details query without windows: QStat's arguments, the run and its report, the
+// deadline, cancelling, the program's end, the output as read and QStat's failure lines.
 #include "DetailsTestSupport.h"
+#include "core/Program.h"
 #include "core/details/QStatQuery.h"
 #include "support/TestSupport.h"
-#include "core/Program.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 #include <ctime>
-#include <sys/stat.h>
+#include <memory>
 
 using namespace tarvex;
 using Outcome = QStatQuery::RunResult::Outcome;
+using Result = QStatQuery::Result;
 
 namespace {
 
@@ -25,10 +23,32 @@ double processCpuSeconds()
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
-QStatQuery::RunResult run(const test::QueryFolders &folders, int timeoutMs = 15000)
+// Starts a query of host:port and waits (at most 20 s) for its report. reports counts
+// every finished() of the query until it goes.
+struct Run
 {
-    const QString path = QStatQuery::searchPath(QStatQuery::environment(), folders.folder());
-    return QStatQuery::runBatch(folders.folder(), path, timeoutMs);
+    std::unique_ptr<QStatQuery> query;
+    int reports = 0;
+    std::optional<Result> result;
+};
+std::unique_ptr<Run> start(QStatQuery::Options options, const QString &host = "10.0.0.5",
+                           int port = 27910)
+{
+    auto run = std::make_unique<Run>();
+    run->query = std::make_unique<QStatQuery>(std::move(options));
+    QObject::connect(run->query.get(), &QStatQuery::finished, [r = run.get()](const Result &res) {
+        ++r->reports;
+        r->result = res;
+    });
+    run->query->start(host, port, 6, 3);
+    return run;
+}
+std::unique_ptr<Run> query(QStatQuery::Options options, const QString &host = "10.0.0.5",
+                           int port = 27910)
+{
+    auto run = start(std::move(options), host, port);
+    (void)QTest::qWaitFor([&run] { return run->result.has_value(); }, 20000);
+    return run;
 }
 
 } // namespace
@@ -38,211 +58,193 @@ class QStatQueryTest : public QObject
     Q_OBJECT
 
 private slots:
-    void batchFileHoldsOneLfEndedLine_data()
+    // The stand-in records its arguments, one line each; the port is the one asked. The
+    // query returns at once and reports later.
+    void argumentsReachQStatAsSeparateItems_data()
     {
         QTest::addColumn<QString>("host");
-        QTest::newRow("dotted address") << "10.0.0.5";
-        QTest::newRow("host name") << "q2.example-host.net";
+        QTest::addColumn<int>("port");
+        QTest::newRow("dotted address") << "10.0.0.5" << 27910;
+        QTest::newRow("host name, high port") << "q2.example-host.net" << 65535;
     }
-    void batchFileHoldsOneLfEndedLine()
+    void argumentsReachQStatAsSeparateItems()
     {
         QFETCH(QString, host);
-        test::QueryFolders folders;
-        QVERIFY(!QStatQuery::writeBatchFile(folders.folder(), host));
-        QCOMPARE(folders.read(QStringLiteral("info.bat")),
-                 "qstat -hpn -R -P -raw ^^VRAX^^ -q2s " + host.toLatin1() + ":27910 > tmp.txt\n");
+        QFETCH(int, port);
+        test::QStatStandIn standIn;
+        standIn.put("for a in \"$@\"; do echo \"$a\" >> called.txt; done; "
+                    "printf 'Q2S^^VRAX^^%s^^VRAX^^Name^^VRAX^^map^^VRAX^^8^^VRAX^^0^^VRAX^^5"
+                    "^^VRAX^^0\\nr=1\\n' \"$7\"");
+        auto run = start(standIn.options(), host, port);
+        QVERIFY(run->query->isRunning());
+        QVERIFY(!run->result);
+        QTRY_VERIFY_WITH_TIMEOUT(run->result, 20000);
+        const QString asked = host + ':' + QString::number(port);
+        QCOMPARE(QString::fromLocal8Bit(standIn.read("called.txt")),
+                 "-hpn\n-R\n-P\n-raw\n^^VRAX^^\n-q2s\n" + asked + '\n');
+        QCOMPARE(int(run->result->kind), int(Result::Kind::Loaded));
+        QCOMPARE(run->result->details.summary.value(0), asked);
+        QCOMPARE(run->result->details.rules, QStringList{"r=1"});
+        QVERIFY(!run->result->incomplete);
+        QVERIFY(!run->query->isRunning());
+        QTest::qWait(50);
+        QCOMPARE(run->reports, 1);
     }
 
-    // Anything a shell or QStat could read as more than a host leaves no script behind
-    // and an earlier script unchanged.
-    void hostileHostWritesNoScript_data()
+    // Anything QStat could read as more than a host starts nothing and is reported, from
+    // the event loop, as refused.
+    void hostileHostStartsNothing_data()
     {
         QTest::addColumn<QString>("host");
-        QTest::newRow("command after ;") << "1.2.3.4;rm -rf ~";
-        QTest::newRow("command substitution") << "$(touch owned)";
-        QTest::newRow("backquotes") << "`id`";
-        QTest::newRow("option") << "-Otmp.txt";
-        QTest::newRow("blank") << "1.2.3.4 -o x";
-        QTest::newRow("line break") << "1.2.3.4\ntouch owned";
-        QTest::newRow("pipe") << "host|sh";
-        QTest::newRow("redirection") << "host>x";
-        QTest::newRow("empty") << "";
-        QTest::newRow("non-ASCII letter") << QStringLiteral("h\u00f6st");
+        QTest::addColumn<int>("port");
+        QTest::newRow("command after ;") << "1.2.3.4;rm -rf ~" << 27910;
+        QTest::newRow("command substitution") << "$(touch owned)" << 27910;
+        QTest::newRow("option") << "-Oowned" << 27910;
+        QTest::newRow("blank") << "1.2.3.4 -o x" << 27910;
+        QTest::newRow("line break") << "1.2.3.4\ntouch owned" << 27910;
+        QTest::newRow("empty") << "" << 27910;
+        QTest::newRow("non-ASCII letter") << QStringLiteral("h\u00f6st") << 27910;
+        QTest::newRow("port 0") << "10.0.0.5" << 0;
+        QTest::newRow("port 65536") << "10.0.0.5" << 65536;
     }
-    void hostileHostWritesNoScript()
+    void hostileHostStartsNothing()
     {
         QFETCH(QString, host);
-        test::QueryFolders folders;
-        QVERIFY(QStatQuery::writeBatchFile(folders.folder(), host).has_value());
-        QVERIFY(!folders.exists(QStringLiteral("info.bat")));
-        folders.write(QStringLiteral("info.bat"), "earlier\n");
-        QVERIFY(QStatQuery::writeBatchFile(folders.folder(), host).has_value());
-        QCOMPARE(folders.read(QStringLiteral("info.bat")), QByteArray("earlier\n"));
-    }
-
-    // A link planted at info.bat is replaced by the new file; its target is untouched.
-    // The cache folder is the one used when the program's folder is not writable.
-    void batchFileReplacesAPlantedLink_data()
-    {
-        QTest::addColumn<bool>("programFolderWritable");
-        QTest::newRow("program folder") << true;
-        QTest::newRow("cache folder") << false;
-    }
-    void batchFileReplacesAPlantedLink()
-    {
-        QFETCH(bool, programFolderWritable);
-        test::QueryFolders folders;
-        // A file in place of the program's folder makes it unusable even for root.
-        const QString program =
-            programFolderWritable ? folders.folder() : folders.file(QStringLiteral("plain"));
-        if (!programFolderWritable)
-            folders.write(QStringLiteral("plain"), "not a folder");
-        const QString cache = QFileInfo(folders.toolFolder()).path();
-        const QString folder = QStatQuery::firstWritableFolder({program, cache});
-        QCOMPARE(folder, programFolderWritable ? program : cache);
-        const QString victim = folders.emptyFolder() + "/victim";
-        QFile v(victim);
-        QVERIFY(v.open(QIODevice::WriteOnly) && v.write("keep\n") == 5);
-        v.close();
-        QVERIFY(QFile::link(victim, folder + "/info.bat"));
-
-        QVERIFY(!QStatQuery::writeBatchFile(folder, QStringLiteral("10.0.0.5")));
-        QVERIFY(!QFileInfo(folder + "/info.bat").isSymLink());
-        QVERIFY(QFileInfo(victim).isFile());
-        QVERIFY(v.open(QIODevice::ReadOnly));
-        QCOMPARE(v.readAll(), QByteArray("keep\n"));
-        QFile batch(folder + "/info.bat");
-        QVERIFY(batch.open(QIODevice::ReadOnly));
-        QVERIFY(batch.readAll().startsWith("qstat -hpn -R -P -raw"));
-        QCOMPARE(QDir(folder).entryList({"info.bat*"}, QDir::AllEntries | QDir::System),
-                 QStringList{"info.bat"}); // no temporary file left behind
-    }
-
-    void searchPathPutsTheProgramFolderFirst()
-    {
-        test::QueryFolders folders;
-        QStatQuery::Environment env = QStatQuery::environment();
-        env.quakestat = QStringLiteral("/bin/true"); // any executable stands in
-        env.userPath = QStringLiteral("/opt/a::/opt/b");
-        const QString path = QStatQuery::searchPath(env, folders.folder());
-        QCOMPARE(path, folders.folder() + ':' + folders.toolFolder() + ":/opt/a:/opt/b");
-        QCOMPARE(QFileInfo(folders.toolFolder() + "/qstat").symLinkTarget(),
-                 QStringLiteral("/bin/true"));
-
-        // A link to another binary is replaced; without a binary the folder is left out.
-        env.quakestat = QStringLiteral("/bin/false");
-        QStatQuery::searchPath(env, folders.folder());
-        QCOMPARE(QFileInfo(folders.toolFolder() + "/qstat").symLinkTarget(),
-                 QStringLiteral("/bin/false"));
-        env.quakestat = QString();
-        QCOMPARE(QStatQuery::searchPath(env, folders.folder()),
-                 folders.folder() + ":/opt/a:/opt/b");
-    }
-
-    // The stand-in records how it was called: from the program's folder, with QStat's
-    // arguments, its output going to tmp.txt there.
-    void runsTheLineInTheProgramFolder()
-    {
-        test::QueryFolders folders;
-        folders.putStandIn("pwd > called.txt; for a in \"$@\"; do echo \"$a\" >> called.txt; done; "
-                           "printf 'answer\\n'");
-        QVERIFY(!QStatQuery::writeBatchFile(folders.folder(), QStringLiteral("10.0.0.5")));
-        const QStatQuery::RunResult result = run(folders);
-        QCOMPARE(result.outcome, Outcome::Finished);
-        QCOMPARE(result.exitCode, 0);
-        QCOMPARE(QString::fromLocal8Bit(folders.read(QStringLiteral("called.txt"))),
-                 QFileInfo(folders.folder()).canonicalFilePath()
-                     + "\n-hpn\n-R\n-P\n-raw\n^^VRAX^^\n-q2s\n10.0.0.5:27910\n");
-        QCOMPARE(QStatQuery::readOutput(folders.folder()), QStringLiteral("answer\n"));
-        QVERIFY(!QStatQuery::runFailureMessage(result, "10.0.0.5", folders.folder()));
+        QFETCH(int, port);
+        test::QStatStandIn standIn;
+        standIn.put("touch ran.txt");
+        auto run = start(standIn.options(), host, port);
+        QVERIFY(!run->result);
+        QTRY_VERIFY(run->result);
+        QCOMPARE(int(run->result->kind), int(Result::Kind::Failed));
+        QVERIFY(!run->result->run);
+        QVERIFY2(run->result->message.contains(port == 27910 ? "not a host name or IP address"
+                                                             : "from 1 to 65535"),
+                 qPrintable(run->result->message));
+        QTest::qWait(100);
+        QVERIFY(!standIn.exists("ran.txt"));
+        QCOMPARE(run->reports, 1);
     }
 
     void failedRunsGiveMessages_data()
     {
-        QTest::addColumn<QByteArray>("standIn"); // empty: no QStat at all
+        QTest::addColumn<QByteArray>("standIn"); // empty: no program at the path
         QTest::addColumn<int>("outcome");
         QTest::addColumn<QString>("message");
-        QTest::newRow("missing") << QByteArray() << int(Outcome::Finished)
+        QTest::newRow("missing") << QByteArray() << int(Outcome::NotFound)
                                  << "QStat could not be found";
+        QTest::newRow("not executable")
+            << QByteArray("-") << int(Outcome::NotExecutable) << "it is not executable";
+        QTest::newRow("cannot start")
+            << QByteArray("#!") << int(Outcome::FailedToStart) << "could not be started";
         QTest::newRow("abort") << QByteArray("kill -ABRT $$") << int(Outcome::Crashed)
                                << "stopped abnormally while querying 10.0.0.5 (signal 6)";
         QTest::newRow("segfault") << QByteArray("kill -SEGV $$") << int(Outcome::Crashed)
                                   << "(signal 11)";
+        QTest::newRow("no output") << QByteArray("exit 0") << int(Outcome::Finished)
+                                   << "QStat gave no answer for 10.0.0.5";
+        QTest::newRow("server down")
+            << QByteArray("echo 'Q2S^^VRAX^^10.0.0.5:27910^^VRAX^^DOWN'; exit 1")
+            << int(Outcome::Finished) << "refused the query";
     }
     void failedRunsGiveMessages()
     {
         QFETCH(QByteArray, standIn);
         QFETCH(int, outcome);
         QFETCH(QString, message);
-        test::QueryFolders folders;
-        if (standIn.isEmpty())
-            folders.hideQStat();
-        else
-            folders.putStandIn(standIn);
-        QVERIFY(!QStatQuery::writeBatchFile(folders.folder(), QStringLiteral("10.0.0.5")));
-        const QStatQuery::RunResult result = run(folders);
-        QCOMPARE(int(result.outcome), outcome);
-        const auto text = QStatQuery::runFailureMessage(result, "10.0.0.5", folders.folder());
-        QVERIFY(text.has_value());
-        QVERIFY2(text->contains(message), qPrintable(*text));
+        test::QStatStandIn fake;
+        if (standIn == "-") {
+            fake.put("exit 0");
+            QFile::setPermissions(fake.program(), QFile::ReadOwner | QFile::WriteOwner);
+        } else if (standIn == "#!") {
+            // An interpreter that is not there: the program exists but cannot start.
+            fake.write("quakestat", "#!/nonexistent/interpreter\n");
+            QFile::setPermissions(fake.program(), QFile::ReadOwner | QFile::ExeOwner);
+        } else if (!standIn.isEmpty()) {
+            fake.put(standIn);
+        }
+        QElapsedTimer clock;
+        clock.start();
+        auto run = query(fake.options());
+        QVERIFY(run->result);
+        QVERIFY(clock.elapsed() < 5000); // at once, not at the deadline
+        QCOMPARE(int(run->result->kind), int(Result::Kind::Failed));
+        QVERIFY(run->result->run);
+        QCOMPARE(int(run->result->run->outcome), outcome);
+        QVERIFY2(run->result->message.contains(message), qPrintable(run->result->message));
     }
 
-    // A run that outlives the time-out is killed with everything it started.
-    void timeOutKillsTheWholeRun()
+    // At the deadline the run is killed with everything it started, and reported.
+    void deadlineKillsTheWholeRun()
     {
-        test::QueryFolders folders;
-        folders.putStandIn("echo $$ > qstat.pid; echo partial; exec sleep 30");
-        QVERIFY(!QStatQuery::writeBatchFile(folders.folder(), QStringLiteral("10.0.0.5")));
-        const QStatQuery::RunResult result = run(folders, 800);
-        QCOMPARE(result.outcome, Outcome::TimedOut);
-        QVERIFY(result.elapsedMs < 5000);
-        const qint64 pid = folders.read(QStringLiteral("qstat.pid")).trimmed().toLongLong();
-        QVERIFY(pid > 0);
-        QTRY_VERIFY_WITH_TIMEOUT(!test::processRunning(pid), 3000);
-        QVERIFY(!folders.exists(QStringLiteral("tmp.txt"))); // deleted as the run stopped
-        const auto text = QStatQuery::runFailureMessage(result, "10.0.0.5", folders.folder());
-        QVERIFY(text && text->contains(QLatin1String("did not finish within 1 second")));
+        test::QStatStandIn standIn;
+        standIn.put("echo $$ > qstat.pid; sleep 30 & echo $! > child.pid; echo partial; wait");
+        auto run = query(standIn.options(800));
+        QVERIFY(run->result);
+        QCOMPARE(int(run->result->run->outcome), int(Outcome::TimedOut));
+        QVERIFY(run->result->run->elapsedMs >= 790 && run->result->run->elapsedMs < 5000);
+        QVERIFY2(run->result->message.contains("did not finish within 1 second"),
+                 qPrintable(run->result->message));
+        for (const char *name : {"qstat.pid", "child.pid"}) {
+            const qint64 pid = standIn.pid(name);
+            QVERIFY(pid > 0);
+            QTRY_VERIFY_WITH_TIMEOUT(!test::processRunning(pid), 3000);
+        }
     }
 
-    void programEndStopsTheWait()
+    // Cancelling, destroying the query and the program's end each kill the run (and
+    // what it started) at once and report nothing.
+    void stoppingMidRunLeavesNothing_data()
     {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("cancel") << "cancel";
+        QTest::newRow("destroyed") << "destroyed";
+        QTest::newRow("program end") << "end";
+    }
+    void stoppingMidRunLeavesNothing()
+    {
+        QFETCH(QString, how);
         test::EndRecorder end;
-        test::QueryFolders folders;
-        folders.putStandIn("echo $$ > qstat.pid; echo partial; exec sleep 30");
-        QVERIFY(!QStatQuery::writeBatchFile(folders.folder(), QStringLiteral("10.0.0.5")));
-        QTimer::singleShot(300, [] { Program::end(0); });
-        const QStatQuery::RunResult result = run(folders);
-        QCOMPARE(result.outcome, Outcome::ProgramEnded);
-        QVERIFY(result.elapsedMs < 3000);
-        const qint64 pid = folders.read(QStringLiteral("qstat.pid")).trimmed().toLongLong();
-        QTRY_VERIFY_WITH_TIMEOUT(!test::processRunning(pid), 3000);
-        QVERIFY(!folders.exists(QStringLiteral("tmp.txt")));
-        QVERIFY(!QStatQuery::runFailureMessage(result, "10.0.0.5", folders.folder()));
+        test::QStatStandIn standIn;
+        standIn.put("echo $$ > qstat.pid; sleep 30 & echo $! > child.pid; wait");
+        auto run = start(standIn.options());
+        QTRY_VERIFY(standIn.pid("child.pid") > 0);
+        const qint64 pids[] = {standIn.pid("qstat.pid"), standIn.pid("child.pid")};
+        QCOMPARE(run->query->processId(), pids[0]);
+        if (how == "cancel")
+            run->query->cancel();
+        else if (how == "destroyed")
+            run->query.reset();
+        else
+            Program::end(0);
+        if (run->query)
+            QVERIFY(!run->query->isRunning());
+        for (const qint64 pid : pids)
+            QTRY_VERIFY_WITH_TIMEOUT(!test::processRunning(pid), 3000);
+        QTest::qWait(200);
+        QCOMPARE(run->reports, 0);
+
+        // A cancelled query can run again.
+        if (how == "cancel") {
+            standIn.put(
+                "echo 'Q2S^^VRAX^^a^^VRAX^^b^^VRAX^^c^^VRAX^^8^^VRAX^^0^^VRAX^^0^^VRAX^^0'");
+            run->query->start("10.0.0.5", 27910, 6, 3);
+            QTRY_COMPARE(run->reports, 1);
+            QCOMPARE(int(run->result->kind), int(Result::Kind::Loaded));
+        }
     }
 
-    // The shell cannot even start there: reported at once, not after the time-out.
-    void startFailureIsReportedAtOnce()
-    {
-        test::QueryFolders folders;
-        const QString gone = folders.folder() + "/no-such-folder";
-        const QStatQuery::RunResult result =
-            QStatQuery::runBatch(gone, QStringLiteral("/usr/bin"), 10000);
-        QCOMPARE(result.outcome, Outcome::FailedToStart);
-        QVERIFY(result.elapsedMs < 3000);
-        QVERIFY(!result.error.isEmpty());
-    }
-
-    // The wait sleeps in the event loop: a second of QStat costs next to no processor.
+    // The query sleeps in the event loop: a second of QStat costs next to no processor.
     void waitingCostsNoProcessor()
     {
-        test::QueryFolders folders;
-        folders.putStandIn("sleep 1; echo done");
-        QVERIFY(!QStatQuery::writeBatchFile(folders.folder(), QStringLiteral("10.0.0.5")));
+        test::QStatStandIn standIn;
+        standIn.put("sleep 1; echo 'Q2S^^VRAX^^a^^VRAX^^b^^VRAX^^c^^VRAX^^8^^VRAX^^0'");
         const double before = processCpuSeconds();
-        const QStatQuery::RunResult result = run(folders);
+        auto run = query(standIn.options());
         const double spent = processCpuSeconds() - before;
-        QCOMPARE(result.outcome, Outcome::Finished);
-        QVERIFY(result.elapsedMs >= 900);
+        QVERIFY(run->result && run->result->run);
+        QCOMPARE(int(run->result->run->outcome), int(Outcome::Finished));
+        QVERIFY(run->result->run->elapsedMs >= 900);
         QVERIFY2(spent < 0.2, qPrintable(QString::number(spent)));
     }
 
@@ -250,7 +252,7 @@ private slots:
     // kept, high bits stripped); a field that is not hexadecimal is left alone.
     void hexFieldsDecoded()
     {
-        Module2::Details d;
+        QStatOutput::Details d;
         d.summary = QStringList{"10.0.0.5:27910", "Name", "6261736531", "8", "2", "5"};
         d.players = {{"c16c70686112", "5", "20"}, {"b\u00e9ta", "1", "9"}, {"abc", "0", "0"}, {}};
         QStatQuery::decodeHexFields(d);
@@ -260,74 +262,49 @@ private slots:
         QCOMPARE(d.players[2][0], QStringLiteral("abc")); // odd length
     }
 
-    void readOutput_data()
+    // The output as it arrives in pieces: the first MiB kept, read as UTF-8 or Latin-1.
+    void outputBuffer_data()
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("text");
-        QTest::newRow("UTF-8") << QByteArray("caf\xc3\xa9") << QStringLiteral("caf\u00e9");
+        QTest::addColumn<bool>("cut");
+        QTest::newRow("UTF-8") << QByteArray("caf\xc3\xa9") << QStringLiteral("caf\u00e9") << false;
         QTest::newRow("Latin-1 bytes")
-            << QByteArray("caf\xe9 \x80") << QStringLiteral("caf\u00e9 \u0080");
-        QTest::newRow("capped at 1 MiB") << QByteArray(3 << 19, 'x') << QString(1 << 20, u'x');
+            << QByteArray("caf\xe9 \x80") << QStringLiteral("caf\u00e9 \u0080") << false;
+        QTest::newRow("capped at 1 MiB")
+            << QByteArray(3 << 19, 'x') << QString(1 << 20, u'x') << true;
+        QTest::newRow("exactly 1 MiB")
+            << QByteArray(1 << 20, 'x') << QString(1 << 20, u'x') << false;
     }
-    void readOutput()
+    void outputBuffer()
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, text);
-        test::QueryFolders folders;
-        QVERIFY(!QStatQuery::readOutput(folders.folder()));
-        folders.write(QStringLiteral("tmp.txt"), bytes);
-        QCOMPARE(QStatQuery::readOutput(folders.folder()), text);
-    }
-
-    // What is in the way of the output is named, never passed off as "no answer";
-    // a FIFO there is refused without blocking.
-    void unreadableOutputIsNamed_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("missing") << ""
-                                 << "QStat gave no answer for 10.0.0.5";
-        QTest::newRow("folder") << "dir"
-                                << "tmp.txt is a folder, not a file";
-        QTest::newRow("FIFO") << "fifo"
-                              << "tmp.txt is not a regular file";
-        QTest::newRow("dangling link") << "link"
-                                       << "symbolic link to a missing file";
-    }
-    void unreadableOutputIsNamed()
-    {
-        QFETCH(QString, kind);
-        QFETCH(QString, message);
-        test::QueryFolders folders;
-        const QString path = folders.file(QStringLiteral("tmp.txt"));
-        if (kind == "dir")
-            QVERIFY(QDir().mkdir(path));
-        else if (kind == "fifo")
-            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
-        else if (kind == "link")
-            QVERIFY(QFile::link(folders.file("gone"), path));
-        QVERIFY(!QStatQuery::readOutput(folders.folder()));
-        const QString text = QStatQuery::unreadableOutputMessage(folders.folder(), "10.0.0.5");
-        QVERIFY2(text.contains(message), qPrintable(text));
+        QFETCH(bool, cut);
+        QStatQuery::OutputBuffer buffer;
+        // In uneven pieces, one of them splitting a character.
+        for (qsizetype at = 0, piece = 4; at < bytes.size(); at += piece, piece = piece * 3 + 1)
+            buffer.append(bytes.mid(at, piece));
+        QCOMPARE(buffer.total(), bytes.size());
+        QCOMPARE(buffer.cut(), cut);
+        QCOMPARE(buffer.text(), text);
     }
 
     void cutOutputIsReported_data()
     {
-        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<bool>("cutAtLimit");
         QTest::addColumn<bool>("incomplete");
-        QTest::newRow("whole") << QByteArray("Q2S^^VRAX^^a\nplayer\n") << false;
-        QTest::newRow("cut inside a line") << QByteArray("Q2S^^VRAX^^a\npla") << true;
+        QTest::newRow("whole") << "Q2S^^VRAX^^a\nplayer\n" << false << false;
+        QTest::newRow("cut inside a line") << "Q2S^^VRAX^^a\npla" << false << true;
+        QTest::newRow("cut at the limit") << "Q2S^^VRAX^^a\npla" << true << false;
     }
     void cutOutputIsReported()
     {
-        QFETCH(QByteArray, bytes);
+        QFETCH(QString, output);
+        QFETCH(bool, cutAtLimit);
         QFETCH(bool, incomplete);
-        test::QueryFolders folders;
-        folders.write(QStringLiteral("tmp.txt"), bytes);
-        const auto output = QStatQuery::readOutput(folders.folder());
-        QVERIFY(output);
-        const auto text =
-            QStatQuery::incompleteOutputMessage(folders.folder(), *output, "10.0.0.5");
+        const auto text = QStatQuery::incompleteOutputMessage(output, cutAtLimit, "10.0.0.5");
         QCOMPARE(text.has_value(), incomplete);
         if (text)
             QVERIFY(text->contains(QLatin1String("incomplete")));
@@ -362,15 +339,6 @@ private slots:
             QCOMPARE(int(problem->kind), kind);
             QCOMPARE(problem->detail, detail);
         }
-    }
-
-    void firstWritableFolderSkipsWhatCannotBeWritten()
-    {
-        test::QueryFolders folders;
-        QCOMPARE(QStatQuery::firstWritableFolder(
-                     {QString(), QStringLiteral("/dev/null/sub"), folders.folder()}),
-                 folders.folder());
-        QCOMPARE(QStatQuery::firstWritableFolder({QStringLiteral("/dev/null/sub")}), QString());
     }
 };
 

@@ -1,9 +1,9 @@
-#include "core/details/Module2.h"
+#include "core/details/QStatOutput.h"
 
 #include <QStringView>
 #include <algorithm>
 
-namespace tarvex::Module2 {
+namespace tarvex::QStatOutput {
 
 namespace {
 
@@ -160,4 +160,4 @@ Details Parse(const QString &output, int summaryColumns, int playerColumns)
     return details;
 }
 
-} // namespace tarvex::Module2
+} // namespace tarvex::QStatOutput

@@ -1,5 +1,5 @@
 // The cut of QStat's output and the three parsers, in the cells the details window shows.
-#include "core/details/Module2.h"
+#include "core/details/QStatOutput.h"
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>
@@ -32,7 +32,7 @@ QStringList padded(QStringList fields, int columns)
 // after them.
 Shown parse(const QString &output)
 {
-    const Module2::Details details = Module2::Parse(output, 6, 3);
+    const QStatOutput::Details details = QStatOutput::Parse(output, 6, 3);
     Shown d;
     d.summary = padded(details.summary, 6);
     for (const QStringList &player : details.players)
@@ -51,7 +51,7 @@ const QString WorkedPlayers =
 
 } // namespace
 
-class Module2Test : public QObject
+class QStatOutputTest : public QObject
 {
     Q_OBJECT
 
@@ -179,7 +179,7 @@ private slots:
 
     void cutLeavesTheLineBreakLeftovers()
     {
-        const Module2::Cut cut = Module2::CutOutput(
+        const QStatOutput::Cut cut = QStatOutput::CutOutput(
             QString::fromLatin1(test::testData("details/worked-example-crlf.txt")));
         QCOMPARE(cut.serverLine,
                  QStringLiteral("10.0.0.5:27910^^VRAX^^Test Server^^VRAX^^base1^^VRAX^^16"
@@ -207,7 +207,7 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(QString, expected);
-        QCOMPARE(Module2::WithCrLf(text), expected);
+        QCOMPARE(QStatOutput::WithCrLf(text), expected);
     }
 
     // Random mixtures of delimiters, fragments and line breaks: the parsers stay inside
@@ -222,7 +222,7 @@ private slots:
             const int n = rng.bounded(60);
             for (int i = 0; i < n; ++i)
                 output += pieces[rng.bounded(int(pieces.size()))];
-            const Module2::Details details = Module2::Parse(output, 6, 3);
+            const QStatOutput::Details details = QStatOutput::Parse(output, 6, 3);
             QVERIFY(details.summary.size() <= 6);
             for (const QStringList &player : details.players) {
                 QVERIFY(player.size() <= 3);
@@ -265,5 +265,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(Module2Test)
-#include "tst_module2.moc"
+QTEST_GUILESS_MAIN(QStatOutputTest)
+#include "tst_qstatoutput.moc"

@@ -10,7 +10,7 @@ namespace tarvex {
 // QStat's raw output and the three parsers that turn it into the details window's
 // display. The output is cut into three texts (the server line, the rules line and the
 // player lines) which the parsers read.
-namespace Module2 {
+namespace QStatOutput {
 
 // Separates the fields of QStat's raw output; the details query passes it to QStat.
 inline const QString Delimiter = QStringLiteral("^^VRAX^^");
@@ -82,5 +82,5 @@ Details Parse(const QString &output, int summaryColumns, int playerColumns);
 // ends that the parsers strip themselves rely on.
 QStringView trimBlanks(QStringView text);
 
-} // namespace Module2
+} // namespace QStatOutput
 } // namespace tarvex
