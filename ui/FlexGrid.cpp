@@ -1,9 +1,7 @@
 #include "ui/FlexGrid.h"
-#include "ui/MouseCodes.h"
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
-#include <QMouseEvent>
 
 namespace tarvex {
 
@@ -150,31 +148,13 @@ public:
 };
 
 FlexGrid::FlexGrid(int rows, int cols, QWidget *parent)
-    : QTableView(parent),
+    : TitledGrid(parent),
       m_model(new FlexGridModel(std::max(rows, 2), cols, this))
 {
     setModel(m_model);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setSelectionMode(QAbstractItemView::SingleSelection);
-    setSelectionBehavior(QAbstractItemView::SelectRows);
-    setWordWrap(false);
-    setCornerButtonEnabled(false);
-    setTabKeyNavigation(false);
-
-    const int rowPixels = std::max(16, fontMetrics().height() + 3);
-    verticalHeader()->hide();
-    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    verticalHeader()->setDefaultSectionSize(rowPixels);
-    verticalHeader()->setMinimumSectionSize(rowPixels);
-
+    const int rowPixels = this->rowPixels();
     QHeaderView *header = horizontalHeader();
-    header->setSectionsClickable(false);
-    header->setHighlightSections(false);
-    header->setStretchLastSection(false);
-    header->setMinimumSectionSize(1);
-    header->setFixedHeight(rowPixels);
     header->setDefaultSectionSize(twipsToPixels(GridData::DefaultColWidth));
-    header->viewport()->installEventFilter(this);
     m_model->grid.setRowHeight(pixelsToTwips(rowPixels));
 
     for (int c = 0; c < m_model->grid.Cols(); ++c)
@@ -288,65 +268,9 @@ void FlexGrid::endBatch()
 
 const GridData &FlexGrid::data() const { return m_model->grid; }
 
-QPoint FlexGrid::cellCenter(int row, int col) const
-{
-    const QHeaderView *header = horizontalHeader();
-    const int x = header->sectionViewportPosition(col) + header->sectionSize(col) / 2;
-    if (row == 0)
-        return header->viewport()->mapTo(this, QPoint(x, header->viewport()->height() / 2));
-    const QRect rect = visualRect(m_model->index(row - 1, col));
-    return viewport()->mapTo(this, rect.center());
-}
-
-void FlexGrid::emitMouseDown(QMouseEvent *event, QWidget *source)
-{
-    const QPoint p = source->mapTo(this, event->position().toPoint());
-    emit MouseDown(ui::buttonCode(event->button()), ui::shiftState(event->modifiers()),
-                   double(pixelsToTwips(p.x())), double(pixelsToTwips(p.y())));
-}
-
-bool FlexGrid::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == horizontalHeader()->viewport()) {
-        QWidget *source = horizontalHeader()->viewport();
-        if (event->type() == QEvent::MouseButtonPress) {
-            emitMouseDown(static_cast<QMouseEvent *>(event), source);
-            return true; // the title row is never made current
-        }
-        if (event->type() == QEvent::MouseButtonDblClick) {
-            // The second press of a double-click, then the double-click itself.
-            emitMouseDown(static_cast<QMouseEvent *>(event), source);
-            emit DblClick();
-            return true;
-        }
-    }
-    return QTableView::eventFilter(watched, event);
-}
-
-void FlexGrid::focusInEvent(QFocusEvent *event)
-{
-    // A table view makes its first cell current when it gains focus without one; here
-    // only the user's click or keys move the current cell off the title row.
-    QAbstractScrollArea::focusInEvent(event);
-    viewport()->update();
-}
-
-void FlexGrid::mousePressEvent(QMouseEvent *event)
-{
-    QTableView::mousePressEvent(event);
-    emitMouseDown(event, viewport());
-}
-
-void FlexGrid::mouseDoubleClickEvent(QMouseEvent *event)
-{
-    QTableView::mouseDoubleClickEvent(event);
-    emitMouseDown(event, viewport());
-    emit DblClick();
-}
-
 void FlexGrid::currentChanged(const QModelIndex &current, const QModelIndex &previous)
 {
-    QTableView::currentChanged(current, previous);
+    TitledGrid::currentChanged(current, previous);
     if (m_syncingCurrent || !current.isValid())
         return;
     m_model->grid.setRow(current.row() + 1);

@@ -3,7 +3,7 @@
 #include "core/grid/GridData.h"
 
 #include <QAbstractTableModel>
-#include <QTableView>
+#include "ui/TitledGrid.h"
 
 namespace tarvex {
 
@@ -13,7 +13,7 @@ class FlexGridModel;
 // header, so it never scrolls and a click cannot make it current; data row r is the
 // view's row r - 1. Positions reported by MouseDown are in twips from the grid's own
 // left and top edges, header included.
-class FlexGrid final : public QTableView, public IGrid
+class FlexGrid final : public TitledGrid, public IGrid
 {
     Q_OBJECT
 
@@ -47,25 +47,10 @@ public:
 
     const GridData &data() const;
 
-    // Centre of a cell in this widget's coordinates (row 0: the title cell), for tests
-    // and tools that drive the grid like a user.
-    QPoint cellCenter(int row, int col) const;
-
-signals:
-    // A mouse press anywhere on the grid; x and y in twips from the grid's left and top.
-    void MouseDown(int button, int shift, double x, double y);
-    // A double-click anywhere on the grid, raised after the press made the cell current.
-    void DblClick();
-
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-    void focusInEvent(QFocusEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseDoubleClickEvent(QMouseEvent *event) override;
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
 
 private:
-    void emitMouseDown(QMouseEvent *event, QWidget *source);
     void showCurrentCell();
 
     FlexGridModel *m_model;

@@ -1,11 +1,9 @@
 #include "ui/ServerView.h"
 
 #include "core/grid/Grid.h"
-#include "ui/MouseCodes.h"
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
-#include <QMouseEvent>
 
 namespace tarvex {
 
@@ -14,7 +12,7 @@ constexpr int DefaultColWidth = 960; // twips
 }
 
 ServerView::ServerView(model::ServerModel *servers, QWidget *parent)
-    : QTableView(parent),
+    : TitledGrid(parent),
       m_servers(servers),
       m_proxy(new model::ServerSortProxy(this))
 {
@@ -23,29 +21,9 @@ ServerView::ServerView(model::ServerModel *servers, QWidget *parent)
     m_proxy->setDynamicSortFilter(false);
     m_proxy->setSourceModel(servers);
     setModel(m_proxy);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setSelectionMode(QAbstractItemView::SingleSelection);
-    setSelectionBehavior(QAbstractItemView::SelectRows);
-    setWordWrap(false);
-    setCornerButtonEnabled(false);
-    setTabKeyNavigation(false);
-    setSortingEnabled(false);
-
-    const int rowPixels = std::max(16, fontMetrics().height() + 3);
-    verticalHeader()->hide();
-    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    verticalHeader()->setDefaultSectionSize(rowPixels);
-    verticalHeader()->setMinimumSectionSize(rowPixels);
-
     QHeaderView *header = horizontalHeader();
-    header->setSectionsClickable(false);
-    header->setHighlightSections(false);
-    header->setStretchLastSection(false);
-    header->setMinimumSectionSize(1);
-    header->setFixedHeight(rowPixels);
     header->setDefaultSectionSize(twipsToPixels(DefaultColWidth));
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    header->viewport()->installEventFilter(this);
     m_widths = QList<int>(Cols(), DefaultColWidth);
     // A column that the user widens by dragging its edge keeps that width for hit tests.
     connect(header, &QHeaderView::sectionResized, this, [this](int col, int, int newSize) {
@@ -164,65 +142,9 @@ void ServerView::sortAgain()
     m_col = col;
 }
 
-QPoint ServerView::cellCenter(int row, int col) const
-{
-    const QHeaderView *header = horizontalHeader();
-    const int x = header->sectionViewportPosition(col) + header->sectionSize(col) / 2;
-    if (row == 0)
-        return header->viewport()->mapTo(this, QPoint(x, header->viewport()->height() / 2));
-    const QRect rect = visualRect(m_proxy->index(row - 1, col));
-    return viewport()->mapTo(this, rect.center());
-}
-
-void ServerView::emitMouseDown(QMouseEvent *event, QWidget *source)
-{
-    const QPoint p = source->mapTo(this, event->position().toPoint());
-    emit MouseDown(ui::buttonCode(event->button()), ui::shiftState(event->modifiers()),
-                   double(pixelsToTwips(p.x())), double(pixelsToTwips(p.y())));
-}
-
-bool ServerView::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == horizontalHeader()->viewport()) {
-        QWidget *source = horizontalHeader()->viewport();
-        if (event->type() == QEvent::MouseButtonPress) {
-            emitMouseDown(static_cast<QMouseEvent *>(event), source);
-            return true; // the title row is never made current
-        }
-        if (event->type() == QEvent::MouseButtonDblClick) {
-            // The second press of a double-click, then the double-click itself.
-            emitMouseDown(static_cast<QMouseEvent *>(event), source);
-            emit DblClick();
-            return true;
-        }
-    }
-    return QTableView::eventFilter(watched, event);
-}
-
-void ServerView::focusInEvent(QFocusEvent *event)
-{
-    // A table view makes its first cell current when it gains focus without one; here
-    // only the user's click or keys choose a server.
-    QAbstractScrollArea::focusInEvent(event);
-    viewport()->update();
-}
-
-void ServerView::mousePressEvent(QMouseEvent *event)
-{
-    QTableView::mousePressEvent(event);
-    emitMouseDown(event, viewport());
-}
-
-void ServerView::mouseDoubleClickEvent(QMouseEvent *event)
-{
-    QTableView::mouseDoubleClickEvent(event);
-    emitMouseDown(event, viewport());
-    emit DblClick();
-}
-
 void ServerView::currentChanged(const QModelIndex &current, const QModelIndex &previous)
 {
-    QTableView::currentChanged(current, previous);
+    TitledGrid::currentChanged(current, previous);
     if (current.isValid())
         m_col = current.column();
 }

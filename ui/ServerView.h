@@ -1,18 +1,15 @@
 #pragma once
 
 #include "core/model/ServerModel.h"
+#include "ui/TitledGrid.h"
 
-#include <QTableView>
 #include <optional>
 
 namespace tarvex {
 
-// The browser's server list: a table view over the typed server model, sorted by its
-// own sorting view. The column titles are the view's fixed header, counted as row 0
-// the way the window's handlers count rows: server row r is the view's row r - 1, in
-// the order shown. Positions reported by MouseDown are in twips from the grid's own
-// left and top edges, header included.
-class ServerView final : public QTableView
+// The browser's server list: a titled grid over the typed server model, sorted by its
+// own sorting view. Server row r is the r-th server in the order shown.
+class ServerView final : public TitledGrid
 {
     Q_OBJECT
 
@@ -56,26 +53,10 @@ public:
     void setSortColumn(int column) { m_sortColumn = column >= 0 && column < Cols() ? column : -1; }
     void sortAgain();
 
-    // Centre of a cell in this widget's coordinates (row 0: the title cell), for tests
-    // and tools that drive the grid like a user.
-    QPoint cellCenter(int row, int col) const;
-
-signals:
-    // A mouse press anywhere on the grid; x and y in twips from the grid's left and top.
-    void MouseDown(int button, int shift, double x, double y);
-    // A double-click anywhere on the grid, raised after the press made the cell current.
-    void DblClick();
-
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-    void focusInEvent(QFocusEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseDoubleClickEvent(QMouseEvent *event) override;
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
 
 private:
-    void emitMouseDown(QMouseEvent *event, QWidget *source);
-
     model::ServerModel *m_servers;
     model::ServerSortProxy *m_proxy;
     QList<int> m_widths; // twips, as set: pixels would round them
