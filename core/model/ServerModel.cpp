@@ -305,8 +305,12 @@ void ServerSortProxy::sort(int column, Qt::SortOrder order)
     // Rank the rows once with plain comparisons of the records, then let the view sort
     // by those ranks: far cheaper than comparing texts through model indexes.
     m_rank.clear();
+    m_last.clear();
     if (m_model && column >= 0 && column < ServerModel::ColumnCount) {
         const int rows = m_model->rowCount();
+        m_last.resize(rows);
+        for (int i = 0; i < rows; ++i)
+            m_last[i] = ServerModel::sortsLast(m_model->record(i), column);
         QList<int> byValue(rows);
         std::iota(byValue.begin(), byValue.end(), 0);
         std::stable_sort(byValue.begin(), byValue.end(), [this, column](int a, int b) {
@@ -325,12 +329,20 @@ void ServerSortProxy::sort(int column, Qt::SortOrder order)
     }
     QSortFilterProxyModel::sort(column, order);
     m_rank.clear();
+    m_last.clear();
 }
 
 bool ServerSortProxy::lessThan(const QModelIndex &left, const QModelIndex &right) const
 {
     if (!m_model)
         return QSortFilterProxyModel::lessThan(left, right);
+    if (!m_rank.isEmpty()) {
+        // Within sort(): the ready ranks alone, without touching the records.
+        const bool leftLast = m_last[left.row()];
+        if (leftLast != m_last[right.row()])
+            return sortOrder() == Qt::AscendingOrder ? !leftLast : leftLast;
+        return m_rank[left.row()] < m_rank[right.row()];
+    }
     const ServerRecord &l = m_model->record(left.row());
     const ServerRecord &r = m_model->record(right.row());
     const int column = left.column();
@@ -340,8 +352,6 @@ bool ServerSortProxy::lessThan(const QModelIndex &left, const QModelIndex &right
         // keeps the servers without a value at the end both ways.
         return sortOrder() == Qt::AscendingOrder ? !leftLast : leftLast;
     }
-    if (!m_rank.isEmpty())
-        return m_rank[left.row()] < m_rank[right.row()];
     return ServerModel::lessByColumn(l, r, column);
 }
 

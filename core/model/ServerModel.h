@@ -107,7 +107,9 @@ protected:
 
 private:
     ServerModel *m_model = nullptr;
-    QList<int> m_rank; // while sort() runs: each source row's place by value
+    // While sort() runs, per source row: its place by value, and whether it goes last.
+    QList<int> m_rank;
+    QList<bool> m_last;
 };
 
 } // namespace tarvex::model
