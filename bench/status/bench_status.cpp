@@ -157,14 +157,6 @@ int main(int argc, char *argv[])
                 "outstanding, 1.0/1.5/2.0 s): %.0f ms, %d answered; longest time without "
                 "handling window events: %.2f ms\n",
                 servers, byDefault.totalMs, byDefault.answered, byDefault.longestGapMs);
-    status::StatusEngine::Options fast;
-    fast.intervalMs = 1;
-    fast.maxOutstanding = 512;
-    w.statusEngine()->setOptions(fast);
-    const Run tuned = refresh(w);
-    std::printf("the same with 1 ms pacing and 512 outstanding: %.0f ms, %d answered; longest "
-                "time without handling window events: %.2f ms\n",
-                tuned.totalMs, tuned.answered, tuned.longestGapMs);
     responder.kill();
     responder.waitForFinished(2000);
     return 0;

@@ -32,7 +32,73 @@ private slots:
     void engine();
     void cancelStopsAtOnce();
     void answerOnlyForAnAskedServer();
+    void closedPortsMarkOnlyThemselves_data();
+    void closedPortsMarkOnlyThemselves();
 };
+
+namespace {
+
+// A loopback port nobody listens on: bound, read back and closed again.
+quint16 closedPort()
+{
+    QUdpSocket probe;
+    if (!probe.bind(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.localPort();
+}
+
+} // namespace
+
+// Answering servers and closed ports (ICMP port unreachable) interleaved in several
+// orders: each error marks its own server down and nothing else, and every answer is
+// read whatever errors were queued before it.
+void TestStatus::closedPortsMarkOnlyThemselves_data()
+{
+    QTest::addColumn<QString>("layout"); // one letter a target: a answers, c is closed
+    QTest::newRow("closed first") << "ccaaaaaa";
+    QTest::newRow("alternating") << "cacacacacaca";
+    QTest::newRow("closed last") << "aaaaaacc";
+    QTest::newRow("runs") << "aaacccaaacccaaa";
+    QTest::newRow("one answers among many closed") << "cccccccacccccccc";
+}
+
+void TestStatus::closedPortsMarkOnlyThemselves()
+{
+    QFETCH(QString, layout);
+    tools::Q2Responder responder;
+    QList<sources::ServerAddress> targets;
+    for (const QChar kind : layout) {
+        if (kind == QLatin1Char('a')) {
+            tools::Q2ServerConfig server;
+            server.port = 0;
+            server.info = "\\hostname\\Open\\maxclients\\8";
+            QVERIFY(responder.addServer(server));
+            targets.append(*sources::parseAddressText(responder.endpoints().last()));
+        } else {
+            const quint16 port = closedPort();
+            QVERIFY(port != 0);
+            targets.append({0x7f000001, port});
+        }
+    }
+    StatusEngine engine;
+    StatusEngine::Options quick;
+    quick.timeoutsMs = {1500, 1500, 1500};
+    engine.setOptions(quick);
+    QSignalSpy answered(&engine, &StatusEngine::answered);
+    QSignalSpy failed(&engine, &StatusEngine::failed);
+    QSignalSpy finished(&engine, &StatusEngine::finished);
+    QVERIFY(engine.start(targets));
+    QVERIFY(finished.wait(20000));
+    QString seen(layout.size(), QLatin1Char('?'));
+    for (const auto &a : answered)
+        seen[a.at(0).toInt()] = QLatin1Char('a');
+    for (const auto &f : failed)
+        seen[f.at(0).toInt()] =
+            f.at(1).value<StatusEngine::Outcome>() == StatusEngine::Outcome::Down
+            ? QLatin1Char('c')
+            : QLatin1Char('-');
+    QCOMPARE(seen, layout);
+}
 
 // One host listed at two ports; the server on the first answers from the second port
 // (as a server with two sockets may). That answer arrives while the second port is
@@ -61,7 +127,9 @@ void TestStatus::answerOnlyForAnAskedServer()
     });
     StatusEngine engine;
     StatusEngine::Options slow;
-    slow.intervalMs = 150; // the second port is asked well after the stray answer
+    slow.startRate = 1000.0 / 150; // the second port is asked well after the stray answer
+    slow.burst = 1;
+    slow.adaptive = false;
     slow.maxOutstanding = 1;
     slow.timeoutsMs = {300};
     engine.setOptions(slow);
@@ -172,7 +240,6 @@ void TestStatus::engine()
 
     StatusEngine engine;
     StatusEngine::Options fast;
-    fast.intervalMs = 1;
     fast.timeoutsMs = {150, 200, 250};
     engine.setOptions(fast);
     QSignalSpy answered(&engine, &StatusEngine::answered);
@@ -207,6 +274,11 @@ void TestStatus::cancelStopsAtOnce()
     for (const QString &e : responder.endpoints())
         targets.append(*sources::parseAddressText(e));
     StatusEngine engine;
+    StatusEngine::Options paced; // slow enough that a cancel comes before the last send
+    paced.burst = 1;
+    paced.startRate = 100;
+    paced.adaptive = false;
+    engine.setOptions(paced);
     QSignalSpy finished(&engine, &StatusEngine::finished);
     QSignalSpy failed(&engine, &StatusEngine::failed);
     QVERIFY(engine.start(targets));
