@@ -36,6 +36,7 @@ constexpr double MinRaise = 20;
 constexpr double LossCut = 0.6;
 constexpr double QueueCut = 0.8;
 constexpr qint64 MinQueueCutGapMs = 100;
+constexpr double DrainShare = 0.9;
 
 bool isPendingErrorErrno(int e)
 {
@@ -124,7 +125,9 @@ bool StatusEngine::start(const QList<sources::ServerAddress> &targets, QString *
     m_lastTickMs = m_periodStartMs = 0;
     m_lastCutMs = -1;
     m_probing = true;
-    m_periodLosses = m_periodSamples = 0;
+    m_periodLosses = m_periodSamples = m_periodAnswers = m_lastPeriodAnswers = 0;
+    m_firstAnswers = m_firstTimeouts = 0;
+    m_lastPeriodMs = 0;
     m_periodMinRttMs = m_leastRttMs = -1;
     m_rtts.clear();
     m_timeoutBaseMs = 0;
@@ -188,6 +191,8 @@ void StatusEngine::expire(qint64 now)
             continue;
         --m_outstanding;
         t.state = State::Waiting;
+        if (t.attempts == 1)
+            ++m_firstTimeouts;
         if (t.attempts < std::min<qsizetype>(m_options.timeoutsMs.size(), MaxAttempts))
             m_retries.push_back(d.target);
         else
@@ -212,8 +217,10 @@ void StatusEngine::control(qint64 now)
         p.rate = std::min(p.rate, std::max(m_options.minRate, m_options.maxRate));
         p.highestRate = std::max(p.highestRate, p.rate);
     }
+    m_lastPeriodMs = now - m_periodStartMs;
+    m_lastPeriodAnswers = m_periodAnswers;
     m_periodStartMs = now;
-    m_periodLosses = m_periodSamples = 0;
+    m_periodLosses = m_periodSamples = m_periodAnswers = 0;
     m_periodMinRttMs = -1;
 
     if (!m_rtts.empty()) {
@@ -225,10 +232,27 @@ void StatusEngine::control(qint64 now)
     }
 }
 
+// What the line carried of late, in queries per second: the answers of the last two
+// control periods, over the share of first queries answered (silent servers take queries
+// and give nothing back).
+double StatusEngine::lineRate(qint64 now) const
+{
+    const qint64 span = now - m_periodStartMs + m_lastPeriodMs;
+    const int answers = m_periodAnswers + m_lastPeriodAnswers;
+    if (span <= 0 || answers < 4)
+        return m_pacing.rate;
+    const int firstSettled = m_firstAnswers + m_firstTimeouts;
+    const double share =
+        firstSettled > 0 ? std::max(0.25, double(m_firstAnswers) / firstSettled) : 1.0;
+    return double(answers) * 1000.0 / double(span) / share;
+}
+
+// A cut goes at least to a little under what the line carried of late, so that a queue
+// built while probing drains at once.
 void StatusEngine::slowDown(double factor, qint64 now)
 {
     Pacing &p = m_pacing;
-    p.rate = std::max(m_options.minRate, p.rate * factor);
+    p.rate = std::max(m_options.minRate, std::min(p.rate * factor, lineRate(now) * DrainShare));
     p.lowestRate = p.lowestRate > 0 ? std::min(p.lowestRate, p.rate) : p.rate;
     ++p.slowdowns;
     m_lastCutMs = now;
@@ -411,6 +435,9 @@ void StatusEngine::take(int target, const QByteArray &datagram)
     const int rtt = int(now - t.sentAtMs[size_t(t.attempts - 1)]);
     const bool late = t.state == State::Waiting; // after its latest time-out
     const int missed = late ? t.attempts - 1 : t.attempts - 2; // an attempt with no answer
+    ++m_periodAnswers;
+    if (missed < 0 && !late)
+        ++m_firstAnswers;
     if (missed >= 0) {
         ++m_pacing.laterAnswers;
         // Losses of queries sent before the last cut were answered for by that cut.

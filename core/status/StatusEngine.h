@@ -134,6 +134,7 @@ private:
                   int elapsedMs = 0);
     void finishIfDone();
     void slowDown(double factor, qint64 now);
+    double lineRate(qint64 now) const;
     int timeoutFor(int attempt) const;
     void closeSocket();
     bool hasWork() const;
@@ -163,6 +164,11 @@ private:
     qint64 m_lastCutMs = -1; // losses of queries sent before this were already answered for
     bool m_probing = true; // raising the rate fast until the first sign of a full line
     int m_periodLosses = 0;
+    int m_periodAnswers = 0;
+    int m_lastPeriodAnswers = 0;
+    qint64 m_lastPeriodMs = 0;
+    int m_firstAnswers = 0; // answers to a first query
+    int m_firstTimeouts = 0; // first queries that timed out
     int m_periodMinRttMs = -1;
     int m_periodSamples = 0;
     int m_leastRttMs = -1; // smallest of the refresh

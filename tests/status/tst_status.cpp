@@ -9,6 +9,8 @@
 #include <QNetworkDatagram>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+#include <functional>
 #include <QUdpSocket>
 
 using namespace tarvex;
@@ -34,6 +36,8 @@ private slots:
     void answerOnlyForAnAskedServer();
     void closedPortsMarkOnlyThemselves_data();
     void closedPortsMarkOnlyThemselves();
+    void timeIsFromTheAnsweredAttempt();
+    void pacingFollowsTheLine();
 };
 
 namespace {
@@ -47,7 +51,120 @@ quint16 closedPort()
     return probe.localPort();
 }
 
+// Servers on 127.0.0.1 that answer every query but those drop() refuses (it is told the
+// server and how many queries that server has had, this one included).
+class LossyServers
+{
+public:
+    LossyServers(int count, std::function<bool(int server, int query)> drop, int delayMs = 0)
+        : m_drop(std::move(drop))
+    {
+        for (int i = 0; i < count; ++i) {
+            auto *socket = new QUdpSocket(&m_owner);
+            if (!socket->bind(QHostAddress::LocalHost, 0))
+                continue;
+            targets.append({0x7f000001, socket->localPort()});
+            QObject::connect(socket, &QUdpSocket::readyRead, socket, [this, socket, i, delayMs] {
+                while (socket->hasPendingDatagrams()) {
+                    const QNetworkDatagram q = socket->receiveDatagram();
+                    if (m_drop(i, ++m_queries[i]))
+                        continue;
+                    const auto answer = [socket, q] {
+                        socket->writeDatagram(QByteArrayLiteral("\xff\xff\xff\xffprint\n"
+                                                                "\\hostname\\L\\maxclients\\8\n"),
+                                              q.senderAddress(), quint16(q.senderPort()));
+                    };
+                    if (delayMs > 0)
+                        QTimer::singleShot(delayMs, Qt::PreciseTimer, socket, answer);
+                    else
+                        answer();
+                }
+            });
+        }
+    }
+    QList<sources::ServerAddress> targets;
+
+private:
+    QObject m_owner;
+    std::function<bool(int, int)> m_drop;
+    QHash<int, int> m_queries;
+};
+
 } // namespace
+
+// The time given with an answer runs from the send of the query it answered: a server
+// whose first query was lost is timed from the resend, not from the first send.
+void TestStatus::timeIsFromTheAnsweredAttempt()
+{
+    LossyServers firstLost(3, [](int, int query) { return query == 1; });
+    LossyServers slow(
+        2, [](int, int) { return false; }, 150);
+    StatusEngine engine;
+    StatusEngine::Options exact;
+    exact.adaptive = false; // time-outs exactly as given
+    exact.timeoutsMs = {400, 400, 400};
+    engine.setOptions(exact);
+    QSignalSpy answered(&engine, &StatusEngine::answered);
+    QSignalSpy finished(&engine, &StatusEngine::finished);
+    QVERIFY(engine.start(firstLost.targets + slow.targets));
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(answered.size(), 5);
+    for (const auto &a : answered) {
+        const int index = a.at(0).toInt();
+        const int elapsed = a.at(2).toInt();
+        if (index < 3) {
+            QCOMPARE(engine.attempts(index), 2);
+            QVERIFY2(elapsed < 400, qPrintable(QString::number(elapsed))); // not from the first
+        } else {
+            QCOMPARE(engine.attempts(index), 1);
+            QVERIFY2(elapsed >= 140, qPrintable(QString::number(elapsed)));
+        }
+    }
+}
+
+// The pace rises while every server answers its first query, and is cut when servers
+// answer only their resends (the line dropped the first); every server is answered
+// either way.
+void TestStatus::pacingFollowsTheLine()
+{
+    constexpr int Count = 120;
+    StatusEngine::Options options;
+    options.burst = 1;
+    options.startRate = 200; // still sending when the first resends are answered
+    {
+        LossyServers clean(Count, [](int, int) { return false; });
+        StatusEngine engine;
+        options.timeoutsMs = {2000, 2000, 2000};
+        engine.setOptions(options);
+        QSignalSpy answered(&engine, &StatusEngine::answered);
+        QSignalSpy finished(&engine, &StatusEngine::finished);
+        QVERIFY(engine.start(clean.targets));
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(answered.size(), Count);
+        QCOMPARE(engine.pacing().laterAnswers, 0);
+        QCOMPARE(engine.pacing().lossSignals, 0);
+        QVERIFY(engine.pacing().highestRate > options.startRate);
+    }
+    {
+        // Two servers in five lose their first query.
+        LossyServers lossy(Count,
+                           [](int server, int query) { return query == 1 && server % 5 < 2; });
+        StatusEngine engine;
+        options.timeoutsMs = {300, 300, 300};
+        engine.setOptions(options);
+        QSignalSpy answered(&engine, &StatusEngine::answered);
+        QSignalSpy finished(&engine, &StatusEngine::finished);
+        QVERIFY(engine.start(lossy.targets));
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(answered.size(), Count);
+        const StatusEngine::Pacing &p = engine.pacing();
+        QCOMPARE(p.laterAnswers, Count * 2 / 5);
+        QVERIFY(p.lossSignals >= 1);
+        QVERIFY(p.slowdowns >= p.lossSignals);
+        QVERIFY2(p.lowestRate > 0 && p.lowestRate < p.highestRate,
+                 qPrintable(QStringLiteral("%1 %2").arg(p.lowestRate).arg(p.highestRate)));
+    }
+}
 
 // Answering servers and closed ports (ICMP port unreachable) interleaved in several
 // orders: each error marks its own server down and nothing else, and every answer is
