@@ -37,6 +37,8 @@ constexpr double LossCut = 0.6;
 constexpr double QueueCut = 0.8;
 constexpr qint64 MinQueueCutGapMs = 100;
 constexpr double DrainShare = 0.9;
+constexpr qint64 BaselineMs = 1000;
+constexpr double FallingBehind = 0.9;
 
 bool isPendingErrorErrno(int e)
 {
@@ -126,9 +128,11 @@ bool StatusEngine::start(const QList<sources::ServerAddress> &targets, QString *
     m_lastCutMs = -1;
     m_probing = true;
     m_periodLosses = m_periodSamples = m_periodAnswers = m_lastPeriodAnswers = 0;
+    m_periodSends = m_lastPeriodSends = 0;
+    m_recentMinRtts.clear();
     m_firstAnswers = m_firstTimeouts = 0;
     m_lastPeriodMs = 0;
-    m_periodMinRttMs = m_leastRttMs = -1;
+    m_periodMinRttMs = -1;
     m_rtts.clear();
     m_timeoutBaseMs = 0;
 
@@ -204,12 +208,11 @@ void StatusEngine::control(qint64 now)
 {
     Pacing &p = m_pacing;
     const qint64 cutGap = std::max<qint64>(MinQueueCutGapMs, 2 * qint64(m_periodMinRttMs));
+    const bool queue = queueRising(now);
     if (m_periodLosses > 0) {
         ++p.lossSignals;
         slowDown(LossCut, now);
-    } else if (m_periodSamples >= 3 && m_leastRttMs >= 0
-               && m_periodMinRttMs - m_leastRttMs > m_options.queueDelayMs
-               && now - m_lastCutMs >= cutGap) {
+    } else if (queue && now - m_lastCutMs >= cutGap) {
         ++p.queueSignals;
         slowDown(QueueCut, now);
     } else if (hasWork()) {
@@ -219,6 +222,8 @@ void StatusEngine::control(qint64 now)
     }
     m_lastPeriodMs = now - m_periodStartMs;
     m_lastPeriodAnswers = m_periodAnswers;
+    m_lastPeriodSends = m_periodSends;
+    m_periodSends = 0;
     m_periodStartMs = now;
     m_periodLosses = m_periodSamples = m_periodAnswers = 0;
     m_periodMinRttMs = -1;
@@ -245,6 +250,32 @@ double StatusEngine::lineRate(qint64 now) const
     const double share =
         firstSettled > 0 ? std::max(0.25, double(m_firstAnswers) / firstSettled) : 1.0;
     return double(answers) * 1000.0 / double(span) / share;
+}
+
+double StatusEngine::sendRate(qint64 now) const
+{
+    const qint64 span = now - m_periodStartMs + m_lastPeriodMs;
+    return span > 0 ? double(m_periodSends + m_lastPeriodSends) * 1000.0 / double(span)
+                    : m_pacing.rate;
+}
+
+// A queue building up at the line: the least round-trip time of this control period more
+// than queueDelayMs above the least of the last second, while the line carries less than
+// is sent. The baseline is recent rather than the refresh's, and the carried rate must
+// fall behind, because servers differ in distance: a list that goes from near servers to
+// far ones raises the round-trip times without any queue.
+bool StatusEngine::queueRising(qint64 now)
+{
+    while (!m_recentMinRtts.empty() && m_recentMinRtts.front().first < now - BaselineMs)
+        m_recentMinRtts.pop_front();
+    int baseline = -1;
+    for (const auto &[at, least] : m_recentMinRtts)
+        baseline = baseline < 0 ? least : std::min(baseline, least);
+    if (m_periodSamples > 0)
+        m_recentMinRtts.emplace_back(now, m_periodMinRttMs);
+    return m_periodSamples >= 3 && baseline >= 0
+        && m_periodMinRttMs - baseline > m_options.queueDelayMs
+        && lineRate(now) < FallingBehind * sendRate(now);
 }
 
 // A cut goes at least to a little under what the line carried of late, so that a queue
@@ -355,6 +386,7 @@ StatusEngine::Sent StatusEngine::send(int target)
     t.state = State::InFlight;
     ++m_outstanding;
     ++m_pacing.sends;
+    ++m_periodSends;
     m_deadlines.push(Deadline{now + timeoutFor(t.attempts - 1), target, t.attempts});
     return Sent::Yes;
 }
@@ -445,7 +477,6 @@ void StatusEngine::take(int target, const QByteArray &datagram)
             ++m_periodLosses;
     } else {
         m_rtts.push_back(rtt);
-        m_leastRttMs = m_leastRttMs < 0 ? rtt : std::min(m_leastRttMs, rtt);
         m_periodMinRttMs = m_periodMinRttMs < 0 ? rtt : std::min(m_periodMinRttMs, rtt);
         ++m_periodSamples;
     }

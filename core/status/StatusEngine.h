@@ -135,6 +135,8 @@ private:
     void finishIfDone();
     void slowDown(double factor, qint64 now);
     double lineRate(qint64 now) const;
+    double sendRate(qint64 now) const;
+    bool queueRising(qint64 now);
     int timeoutFor(int attempt) const;
     void closeSocket();
     bool hasWork() const;
@@ -171,7 +173,9 @@ private:
     int m_firstTimeouts = 0; // first queries that timed out
     int m_periodMinRttMs = -1;
     int m_periodSamples = 0;
-    int m_leastRttMs = -1; // smallest of the refresh
+    int m_periodSends = 0;
+    int m_lastPeriodSends = 0;
+    std::deque<std::pair<qint64, int>> m_recentMinRtts; // per control period: end, least RTT
     std::vector<int> m_rtts; // first-attempt answers of the refresh
     int m_timeoutBaseMs = 0; // rttFactor x p95, at the last control period
 };
