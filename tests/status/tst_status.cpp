@@ -1,9 +1,11 @@
-// The status reply parser on real reply shapes, the name decoding, and the status
-// engine against loopback responders: answers, silent and closed ports, a cancel.
+// The status reply parser on real reply shapes, the name decoding, the ICMP error-queue
+// reader, and the status engine against loopback responders: answers, silent and closed
+// ports in any order, a cancel, the time of an answer, and a pace that follows the line.
 #include "core/status/StatusEngine.h"
 #include "core/status/StatusReply.h"
 #include "Q2Responder.h"
 #include "core/Program.h"
+#include "core/net/IcmpErrors.h"
 #include "support/TestSupport.h"
 
 #include <QNetworkDatagram>
@@ -11,6 +13,13 @@
 #include <QTest>
 #include <QTimer>
 #include <functional>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <linux/errqueue.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QUdpSocket>
 
 using namespace tarvex;
@@ -36,6 +45,7 @@ private slots:
     void answerOnlyForAnAskedServer();
     void closedPortsMarkOnlyThemselves_data();
     void closedPortsMarkOnlyThemselves();
+    void errorQueueNamesTheDestination();
     void timeIsFromTheAnsweredAttempt();
     void pacingFollowsTheLine();
 };
@@ -91,6 +101,41 @@ private:
 };
 
 } // namespace
+
+// The shared error-queue reader gives each queued ICMP error with the address and port
+// the datagram went to, and its type and code.
+void TestStatus::errorQueueNamesTheDestination()
+{
+    const quint16 closed[] = {closedPort(), closedPort()};
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    QVERIFY(fd >= 0);
+    const int on = 1;
+    QCOMPARE(::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on), 0);
+    // Each error is read before the next send: a queued one fails that send once.
+    QList<net::QueuedError> errors;
+    for (const quint16 port : closed) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        to.sin_port = htons(port);
+        QVERIFY(::sendto(fd, "x", 1, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 1);
+        const qsizetype wanted = errors.size() + 1;
+        for (int round = 0; round < 50 && errors.size() < wanted; ++round) {
+            net::readQueuedErrors(fd, 8, [&](const net::QueuedError &e) { errors.append(e); });
+            QTest::qWait(10);
+        }
+    }
+    ::close(fd);
+    QCOMPARE(errors.size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        QCOMPARE(errors[i].destination, htonl(INADDR_LOOPBACK));
+        QCOMPARE(ntohs(errors[i].port), closed[i]);
+        QCOMPARE(errors[i].origin, quint8(SO_EE_ORIGIN_ICMP));
+        QCOMPARE(errors[i].type, quint8(3));
+        QCOMPARE(errors[i].code, quint8(3)); // port unreachable
+        QCOMPARE(int(errors[i].error), ECONNREFUSED);
+    }
+}
 
 // The time given with an answer runs from the send of the query it answered: a server
 // whose first query was lost is timed from the resend, not from the first send.
