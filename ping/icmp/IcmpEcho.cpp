@@ -1,6 +1,7 @@
 #include "IcmpEcho.h"
 
 #include "IpStatus.h"
+#include "core/net/IcmpErrors.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -99,53 +100,28 @@ bool isDatagramReply(const unsigned char *buf, std::size_t len, uint32_t destina
 
 void readErrorQueue(int fd, int limit, const ErrorQueueVisitor &take)
 {
-    for (int n = 0; n < limit; ++n) {
-        unsigned char data[576];
-        unsigned char control[512];
-        sockaddr_in offender{};
-        iovec iov{data, sizeof data};
-        msghdr msg{};
-        msg.msg_name = &offender;
-        msg.msg_namelen = sizeof offender;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        const ssize_t got = recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
-        if (got < 0)
-            break; // EAGAIN: the queue is empty
-        take(msg, data, std::size_t(got));
-    }
+    tarvex::net::readErrorQueue(fd, limit, take);
 }
 
 bool inspectErrorQueueMessage(const msghdr &msg, std::size_t dataLen, uint16_t seqNet,
                               uint32_t *status)
 {
+    // The queued data is our own echo header: check it is about this request.
     const auto *data = static_cast<const unsigned char *>(msg.msg_iov[0].iov_base);
-    const auto *controlEnd =
-        static_cast<const unsigned char *>(msg.msg_control) + msg.msg_controllen;
-    for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(const_cast<msghdr *>(&msg), c)) {
-        if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR)
-            continue;
-        sock_extended_err ee;
-        // A report cut short (the control buffer was too small for it) holds no status.
-        if (c->cmsg_len < CMSG_LEN(sizeof ee) || CMSG_DATA(c) + sizeof ee > controlEnd)
-            continue;
-        std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
-        // The queued data is our own echo header: check it is about this request.
-        if (dataLen >= kIcmpHeaderSize && readHeader(data).sequence != seqNet)
-            continue;
-        if (ee.ee_origin == SO_EE_ORIGIN_ICMP) {
-            if (const auto mapped = statusFromIcmpError(ee.ee_type, ee.ee_code)) {
+    if (dataLen >= kIcmpHeaderSize && readHeader(data).sequence != seqNet)
+        return false;
+    return tarvex::net::forEachReport(msg, [status](const tarvex::net::QueuedError &report) {
+        if (report.origin == SO_EE_ORIGIN_ICMP) {
+            if (const auto mapped = statusFromIcmpError(report.type, report.code)) {
                 *status = *mapped;
                 return true;
             }
-        } else if (ee.ee_origin == SO_EE_ORIGIN_LOCAL && ee.ee_errno != 0) {
-            *status = statusFromSendErrno(int(ee.ee_errno));
+        } else if (report.origin == SO_EE_ORIGIN_LOCAL && report.error != 0) {
+            *status = statusFromSendErrno(int(report.error));
             return true;
         }
-    }
-    return false;
+        return false;
+    });
 }
 
 void prepareIcmpSocket(int fd, SocketKind kind)

@@ -1,14 +1,25 @@
-// The status reply parser on real reply shapes, the name decoding, and the status
-// engine against loopback responders: answers, silent and closed ports, a cancel.
+// The status reply parser on real reply shapes, the name decoding, the ICMP error-queue
+// reader, and the status engine against loopback responders: answers, silent and closed
+// ports in any order, a cancel, the time of an answer, and a pace that follows the line.
 #include "core/status/StatusEngine.h"
 #include "core/status/StatusReply.h"
 #include "Q2Responder.h"
 #include "core/Program.h"
+#include "core/net/IcmpErrors.h"
 #include "support/TestSupport.h"
 
 #include <QNetworkDatagram>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+#include <functional>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <linux/errqueue.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QUdpSocket>
 
 using namespace tarvex;
@@ -32,7 +43,224 @@ private slots:
     void engine();
     void cancelStopsAtOnce();
     void answerOnlyForAnAskedServer();
+    void closedPortsMarkOnlyThemselves_data();
+    void closedPortsMarkOnlyThemselves();
+    void errorQueueNamesTheDestination();
+    void timeIsFromTheAnsweredAttempt();
+    void pacingFollowsTheLine();
 };
+
+namespace {
+
+// A loopback port nobody listens on: bound, read back and closed again.
+quint16 closedPort()
+{
+    QUdpSocket probe;
+    if (!probe.bind(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.localPort();
+}
+
+// Servers on 127.0.0.1 that answer every query but those drop() refuses (it is told the
+// server and how many queries that server has had, this one included).
+class LossyServers
+{
+public:
+    LossyServers(int count, std::function<bool(int server, int query)> drop, int delayMs = 0)
+        : m_drop(std::move(drop))
+    {
+        for (int i = 0; i < count; ++i) {
+            auto *socket = new QUdpSocket(&m_owner);
+            if (!socket->bind(QHostAddress::LocalHost, 0))
+                continue;
+            targets.append({0x7f000001, socket->localPort()});
+            QObject::connect(socket, &QUdpSocket::readyRead, socket, [this, socket, i, delayMs] {
+                while (socket->hasPendingDatagrams()) {
+                    const QNetworkDatagram q = socket->receiveDatagram();
+                    if (m_drop(i, ++m_queries[i]))
+                        continue;
+                    const auto answer = [socket, q] {
+                        socket->writeDatagram(QByteArrayLiteral("\xff\xff\xff\xffprint\n"
+                                                                "\\hostname\\L\\maxclients\\8\n"),
+                                              q.senderAddress(), quint16(q.senderPort()));
+                    };
+                    if (delayMs > 0)
+                        QTimer::singleShot(delayMs, Qt::PreciseTimer, socket, answer);
+                    else
+                        answer();
+                }
+            });
+        }
+    }
+    QList<sources::ServerAddress> targets;
+
+private:
+    QObject m_owner;
+    std::function<bool(int, int)> m_drop;
+    QHash<int, int> m_queries;
+};
+
+} // namespace
+
+// The shared error-queue reader gives each queued ICMP error with the address and port
+// the datagram went to, and its type and code.
+void TestStatus::errorQueueNamesTheDestination()
+{
+    const quint16 closed[] = {closedPort(), closedPort()};
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    QVERIFY(fd >= 0);
+    const int on = 1;
+    QCOMPARE(::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on), 0);
+    // Each error is read before the next send: a queued one fails that send once.
+    QList<net::QueuedError> errors;
+    for (const quint16 port : closed) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        to.sin_port = htons(port);
+        QVERIFY(::sendto(fd, "x", 1, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 1);
+        const qsizetype wanted = errors.size() + 1;
+        for (int round = 0; round < 50 && errors.size() < wanted; ++round) {
+            net::readQueuedErrors(fd, 8, [&](const net::QueuedError &e) { errors.append(e); });
+            QTest::qWait(10);
+        }
+    }
+    ::close(fd);
+    QCOMPARE(errors.size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        QCOMPARE(errors[i].destination, htonl(INADDR_LOOPBACK));
+        QCOMPARE(ntohs(errors[i].port), closed[i]);
+        QCOMPARE(errors[i].origin, quint8(SO_EE_ORIGIN_ICMP));
+        QCOMPARE(errors[i].type, quint8(3));
+        QCOMPARE(errors[i].code, quint8(3)); // port unreachable
+        QCOMPARE(int(errors[i].error), ECONNREFUSED);
+    }
+}
+
+// The time given with an answer runs from the send of the query it answered: a server
+// whose first query was lost is timed from the resend, not from the first send.
+void TestStatus::timeIsFromTheAnsweredAttempt()
+{
+    LossyServers firstLost(3, [](int, int query) { return query == 1; });
+    LossyServers slow(
+        2, [](int, int) { return false; }, 150);
+    StatusEngine engine;
+    StatusEngine::Options exact;
+    exact.adaptive = false; // time-outs exactly as given
+    exact.timeoutsMs = {400, 400, 400};
+    engine.setOptions(exact);
+    QSignalSpy answered(&engine, &StatusEngine::answered);
+    QSignalSpy finished(&engine, &StatusEngine::finished);
+    QVERIFY(engine.start(firstLost.targets + slow.targets));
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(answered.size(), 5);
+    for (const auto &a : answered) {
+        const int index = a.at(0).toInt();
+        const int elapsed = a.at(2).toInt();
+        if (index < 3) {
+            QCOMPARE(engine.attempts(index), 2);
+            QVERIFY2(elapsed < 400, qPrintable(QString::number(elapsed))); // not from the first
+        } else {
+            QCOMPARE(engine.attempts(index), 1);
+            QVERIFY2(elapsed >= 140, qPrintable(QString::number(elapsed)));
+        }
+    }
+}
+
+// The pace rises while every server answers its first query, and is cut when servers
+// answer only their resends (the line dropped the first); every server is answered
+// either way.
+void TestStatus::pacingFollowsTheLine()
+{
+    constexpr int Count = 120;
+    StatusEngine::Options options;
+    options.burst = 1;
+    options.startRate = 200; // still sending when the first resends are answered
+    {
+        LossyServers clean(Count, [](int, int) { return false; });
+        StatusEngine engine;
+        options.timeoutsMs = {2000, 2000, 2000};
+        engine.setOptions(options);
+        QSignalSpy answered(&engine, &StatusEngine::answered);
+        QSignalSpy finished(&engine, &StatusEngine::finished);
+        QVERIFY(engine.start(clean.targets));
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(answered.size(), Count);
+        QCOMPARE(engine.pacing().laterAnswers, 0);
+        QCOMPARE(engine.pacing().lossSignals, 0);
+        QVERIFY(engine.pacing().highestRate > options.startRate);
+    }
+    {
+        // Two servers in five lose their first query.
+        LossyServers lossy(Count,
+                           [](int server, int query) { return query == 1 && server % 5 < 2; });
+        StatusEngine engine;
+        options.timeoutsMs = {300, 300, 300};
+        engine.setOptions(options);
+        QSignalSpy answered(&engine, &StatusEngine::answered);
+        QSignalSpy finished(&engine, &StatusEngine::finished);
+        QVERIFY(engine.start(lossy.targets));
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(answered.size(), Count);
+        const StatusEngine::Pacing &p = engine.pacing();
+        QVERIFY(p.laterAnswers >= Count * 2 / 5);
+        QVERIFY(p.lossSignals >= 1);
+        QVERIFY(p.slowdowns >= p.lossSignals);
+        QVERIFY2(p.lowestRate > 0 && p.lowestRate < p.highestRate,
+                 qPrintable(QStringLiteral("%1 %2").arg(p.lowestRate).arg(p.highestRate)));
+    }
+}
+
+// Answering servers and closed ports (ICMP port unreachable) interleaved in several
+// orders: each error marks its own server down and nothing else, and every answer is
+// read whatever errors were queued before it.
+void TestStatus::closedPortsMarkOnlyThemselves_data()
+{
+    QTest::addColumn<QString>("layout"); // one letter a target: a answers, c is closed
+    QTest::newRow("closed first") << "ccaaaaaa";
+    QTest::newRow("alternating") << "cacacacacaca";
+    QTest::newRow("closed last") << "aaaaaacc";
+    QTest::newRow("runs") << "aaacccaaacccaaa";
+    QTest::newRow("one answers among many closed") << "cccccccacccccccc";
+}
+
+void TestStatus::closedPortsMarkOnlyThemselves()
+{
+    QFETCH(QString, layout);
+    tools::Q2Responder responder;
+    QList<sources::ServerAddress> targets;
+    for (const QChar kind : layout) {
+        if (kind == QLatin1Char('a')) {
+            tools::Q2ServerConfig server;
+            server.port = 0;
+            server.info = "\\hostname\\Open\\maxclients\\8";
+            QVERIFY(responder.addServer(server));
+            targets.append(*sources::parseAddressText(responder.endpoints().last()));
+        } else {
+            const quint16 port = closedPort();
+            QVERIFY(port != 0);
+            targets.append({0x7f000001, port});
+        }
+    }
+    StatusEngine engine;
+    StatusEngine::Options quick;
+    quick.timeoutsMs = {1500, 1500, 1500};
+    engine.setOptions(quick);
+    QSignalSpy answered(&engine, &StatusEngine::answered);
+    QSignalSpy failed(&engine, &StatusEngine::failed);
+    QSignalSpy finished(&engine, &StatusEngine::finished);
+    QVERIFY(engine.start(targets));
+    QVERIFY(finished.wait(20000));
+    QString seen(layout.size(), QLatin1Char('?'));
+    for (const auto &a : answered)
+        seen[a.at(0).toInt()] = QLatin1Char('a');
+    for (const auto &f : failed)
+        seen[f.at(0).toInt()] =
+            f.at(1).value<StatusEngine::Outcome>() == StatusEngine::Outcome::Down
+            ? QLatin1Char('c')
+            : QLatin1Char('-');
+    QCOMPARE(seen, layout);
+}
 
 // One host listed at two ports; the server on the first answers from the second port
 // (as a server with two sockets may). That answer arrives while the second port is
@@ -61,7 +289,9 @@ void TestStatus::answerOnlyForAnAskedServer()
     });
     StatusEngine engine;
     StatusEngine::Options slow;
-    slow.intervalMs = 150; // the second port is asked well after the stray answer
+    slow.startRate = 1000.0 / 150; // the second port is asked well after the stray answer
+    slow.burst = 1;
+    slow.adaptive = false;
     slow.maxOutstanding = 1;
     slow.timeoutsMs = {300};
     engine.setOptions(slow);
@@ -172,7 +402,6 @@ void TestStatus::engine()
 
     StatusEngine engine;
     StatusEngine::Options fast;
-    fast.intervalMs = 1;
     fast.timeoutsMs = {150, 200, 250};
     engine.setOptions(fast);
     QSignalSpy answered(&engine, &StatusEngine::answered);
@@ -207,6 +436,11 @@ void TestStatus::cancelStopsAtOnce()
     for (const QString &e : responder.endpoints())
         targets.append(*sources::parseAddressText(e));
     StatusEngine engine;
+    StatusEngine::Options paced; // slow enough that a cancel comes before the last send
+    paced.burst = 1;
+    paced.startRate = 100;
+    paced.adaptive = false;
+    engine.setOptions(paced);
     QSignalSpy finished(&engine, &StatusEngine::finished);
     QSignalSpy failed(&engine, &StatusEngine::failed);
     QVERIFY(engine.start(targets));

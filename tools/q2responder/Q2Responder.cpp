@@ -142,7 +142,29 @@ QByteArray statusReply(const Q2ServerConfig &server)
     return reply;
 }
 
-QList<Q2ServerConfig> loopbackFarm(int count, int silentPercent, quint16 port)
+namespace {
+
+// A busy server's answer: the usual rules sorted by key, 8 to 16 players, and a message
+// of the day that brings the answer to a size spread over 500 to 1,200 bytes.
+void makeRealistic(Q2ServerConfig &s, int i)
+{
+    s.info = "\\cheats\\0\\deathmatch\\1\\dmflags\\16\\fraglimit\\30\\gamename\\baseq2"
+             "\\hostname\\Loopback Server "
+        + QByteArray::number(i + 1) + "\\mapname\\q2dm" + QByteArray::number(i % 8 + 1)
+        + "\\maxclients\\16\\needpass\\0\\timelimit\\20";
+    s.players.clear();
+    for (int p = 0; p < 8 + i % 9; ++p)
+        s.players.append({(p * 7 + i) % 40 - 3, 30 + (p * 13 + i) % 120,
+                          "player" + QByteArray::number(p) + QByteArray((p + i) % 12, 'x')});
+    const QByteArray version = "\\version\\8.71pre x86_64 Dec  9 2026 Linux";
+    const int wanted = 500 + (i * 263) % 701;
+    const int without = int(statusReply(s).size() + version.size()) + 6;
+    s.info += "\\motd\\" + QByteArray(std::max(1, wanted - without), 'm') + version;
+}
+
+} // namespace
+
+QList<Q2ServerConfig> loopbackFarm(int count, int silentPercent, quint16 port, bool realistic)
 {
     QList<Q2ServerConfig> servers;
     quint32 ip = (127u << 24) | (1u << 16);
@@ -157,6 +179,8 @@ QList<Q2ServerConfig> loopbackFarm(int count, int silentPercent, quint16 port)
             + QByteArray::number(i % 8 + 1) + "\\maxclients\\16";
         for (int p = 0; p < i % 5; ++p)
             s.players.append({p * 3, 40 + p, "player" + QByteArray::number(p)});
+        if (realistic)
+            makeRealistic(s, i);
         if ((i * silentPercent) % 100 < silentPercent)
             s.mode = Q2ServerConfig::Mode::Silent;
         servers.append(s);

@@ -51,8 +51,10 @@ std::optional<QList<Q2ServerConfig>> parseConfig(const QByteArray &text, QString
 
 // count servers on consecutive loopback addresses from 127.1.0.1 on (last parts 0 and
 // 255 skipped), all on port, each named "Loopback Server <n>"; silentPercent of them,
-// spread evenly, are Silent.
-QList<Q2ServerConfig> loopbackFarm(int count, int silentPercent, quint16 port);
+// spread evenly, are Silent. Realistic servers carry the rules a real server sends and 8
+// to 16 players, for answers of 500 to 1,200 bytes.
+QList<Q2ServerConfig> loopbackFarm(int count, int silentPercent, quint16 port,
+                                   bool realistic = false);
 
 // Lets this process hold more sockets than a desktop's default of 1024 (up to the
 // hard limit): a farm binds one socket per server.

@@ -80,6 +80,10 @@ int main(int argc, char *argv[])
         QStringLiteral("silent-percent"),
         QStringLiteral("Share of the --farm servers that never answer (default 30)."),
         QStringLiteral("percent"), QStringLiteral("30"));
+    const QCommandLineOption realisticOption(
+        QStringLiteral("realistic"),
+        QStringLiteral("Give the --farm servers the rules and 8 to 16 players of a busy server "
+                       "(answers of 500 to 1,200 bytes)."));
     const QCommandLineOption masterOption(
         QStringLiteral("master"),
         QStringLiteral("Also be a master at this loopback address:port, listing --master-list."),
@@ -90,7 +94,7 @@ int main(int argc, char *argv[])
         QStringLiteral("list"));
     parser.addOptions({configOption, serverOption, infoOption, playerOption, modeOption,
                        longNameOption, lifetimeOption, farmOption, farmPortOption, silentOption,
-                       masterOption, masterListOption});
+                       realisticOption, masterOption, masterListOption});
     parser.process(app);
 
     QList<Q2ServerConfig> servers;
@@ -140,7 +144,8 @@ int main(int argc, char *argv[])
             return usageError(QStringLiteral(
                 "--farm is 1 to 60000, --farm-port 0 to 65535, --silent-percent 0 to 100"));
         tarvex::tools::raiseOpenFileLimit(count + 64);
-        servers += tarvex::tools::loopbackFarm(count, silent, quint16(port));
+        servers += tarvex::tools::loopbackFarm(count, silent, quint16(port),
+                                               parser.isSet(realisticOption));
     }
     if (servers.isEmpty() && !parser.isSet(masterOption))
         return usageError(QStringLiteral("no server given (--config or --server)"));
