@@ -39,6 +39,7 @@ private slots:
     }
     void reply_data();
     void reply();
+    void realServerAnswer();
     void decode();
     void engine();
     void cancelStopsAtOnce();
@@ -363,6 +364,36 @@ void TestStatus::reply()
     QTEST(status->value("hostname"), "hostname");
     QTEST(status->playersText(), "players");
     QTEST(status->truncated, "truncated");
+}
+
+// The shape a real dedicated server sends: the info string sorted by key with "version"
+// last, needpass always present, negative frags, names holding quotes, markup, runs of
+// blanks and the bracket and digit glyph bytes.
+void TestStatus::realServerAnswer()
+{
+    const QByteArray answer("\xff\xff\xff\xffprint\n"
+                            "\\deathmatch\\1\\dmflags\\16\\fraglimit\\0\\gamename\\baseq2"
+                            "\\hostname\\Yamagi Test\\mapname\\q2dm1\\maxclients\\16"
+                            "\\needpass\\1\\timelimit\\0"
+                            "\\version\\8.71pre x86_64 Dec  9 2026 Linux\n"
+                            "-3 48 \"a \"q\" <b>&amp;  c\"\n"
+                            "12 31 \"\x10"
+                            "Clan"
+                            "\x11"
+                            "\x12\x13\"\n");
+    const auto status = parseStatusReply(answer);
+    QVERIFY(status);
+    QVERIFY(!status->truncated);
+    QCOMPARE(status->info.size(), 10);
+    QCOMPARE(status->info.last().first, QByteArray("version"));
+    QCOMPARE(status->value("version"), QStringLiteral("8.71pre x86_64 Dec  9 2026 Linux"));
+    QCOMPARE(status->value("needpass"), QStringLiteral("1"));
+    QCOMPARE(status->playersText(), QStringLiteral("2/16"));
+    QCOMPARE(status->players.size(), 2);
+    QCOMPARE(status->players[0].frags, -3);
+    QCOMPARE(status->players[0].ping, 48);
+    QCOMPARE(status->players[0].name, QStringLiteral("a \"q\" <b>&amp;  c"));
+    QCOMPARE(status->players[1].name, QStringLiteral("[Clan]01"));
 }
 
 void TestStatus::decode()
