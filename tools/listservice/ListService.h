@@ -33,6 +33,10 @@ public:
 
     // Listens on address:port (port 0: any free one). False with a reason when it can't.
     bool listen(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0);
+    // Listens on any address of a network namespace the caller made for itself
+    // (unshare(CLONE_NEWNET)), where no address reaches another machine. Refused when the
+    // namespace has any device but loopback.
+    bool listenInOwnNamespace(const QHostAddress &address, quint16 port = 0);
     quint16 port() const;
     QString baseUrl() const; // "http://127.0.0.1:PORT"
     QString errorString() const { return m_error; }
@@ -71,6 +75,7 @@ private:
     QStringList m_submissions;
     int m_listRequests = 0;
     QString m_error;
+    bool m_anyAddress = false;
 };
 
 } // namespace tarvex::tools
