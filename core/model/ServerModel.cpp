@@ -35,10 +35,10 @@ void readPlayers(const QString &text, int &players, int &max)
 
 // Keeps the sort forms of the shown texts in step with the record, so that sorting
 // compares ready values rather than building and folding texts for every comparison.
+// The texts are folded when a sort needs them (foldTexts), not at every answer.
 void refreshSortValues(ServerRecord &r)
 {
-    r.foldedName = ServerModel::displayText(r, ServerModel::ColName).toCaseFolded();
-    r.foldedMap = ServerModel::displayText(r, ServerModel::ColMap).toCaseFolded();
+    r.foldedStale = true;
     if (r.silent())
         r.shownPlayers = r.shownMax = -1;
     else
@@ -47,6 +47,13 @@ void refreshSortValues(ServerRecord &r)
 }
 
 } // namespace
+
+void foldTexts(ServerRecord &r)
+{
+    r.foldedName = ServerModel::displayText(r, ServerModel::ColName).toCaseFolded();
+    r.foldedMap = ServerModel::displayText(r, ServerModel::ColMap).toCaseFolded();
+    r.foldedStale = false;
+}
 
 ServerModel::ServerModel(QObject *parent)
     : QAbstractTableModel(parent)
@@ -107,8 +114,17 @@ bool ServerModel::sortsLast(const ServerRecord &r, int column)
 
 bool ServerModel::lessByColumn(const ServerRecord &left, const ServerRecord &right, int column)
 {
+    // A record whose folded texts wait for a sort is folded here, for this comparison.
+    const auto folded = [column](const ServerRecord &r) {
+        if (!r.foldedStale)
+            return column == ColName ? r.foldedName : r.foldedMap;
+        return displayText(r, column).toCaseFolded();
+    };
     switch (column) {
-    case ColName: return left.foldedName < right.foldedName;
+    case ColName:
+        if (!left.foldedStale && !right.foldedStale)
+            return left.foldedName < right.foldedName;
+        return folded(left) < folded(right);
     case ColAddress:
         // Numeric addresses by number, before the host names, which go by text.
         if (left.key.isNumeric() != right.key.isNumeric())
@@ -120,7 +136,10 @@ bool ServerModel::lessByColumn(const ServerRecord &left, const ServerRecord &rig
         if (left.shownPlayers != right.shownPlayers)
             return left.shownPlayers < right.shownPlayers;
         return left.shownMax < right.shownMax;
-    case ColMap: return left.foldedMap < right.foldedMap;
+    case ColMap:
+        if (!left.foldedStale && !right.foldedStale)
+            return left.foldedMap < right.foldedMap;
+        return folded(left) < folded(right);
     case ColPing: return left.pingMs < right.pingMs;
     }
     return false;
@@ -157,6 +176,16 @@ QVariant ServerModel::headerData(int section, Qt::Orientation orientation, int r
     if (section < 0 || section >= ColumnCount)
         return {};
     return QLatin1String(titles[section]);
+}
+
+void ServerModel::prepareSort(int column)
+{
+    if (column != ColName && column != ColMap)
+        return;
+    for (ServerRecord &r : m_records) {
+        if (r.foldedStale)
+            foldTexts(r);
+    }
 }
 
 void ServerModel::clear()
@@ -307,6 +336,7 @@ void ServerSortProxy::sort(int column, Qt::SortOrder order)
     m_rank.clear();
     m_last.clear();
     if (m_model && column >= 0 && column < ServerModel::ColumnCount) {
+        m_model->prepareSort(column);
         const int rows = m_model->rowCount();
         m_last.resize(rows);
         for (int i = 0; i < rows; ++i)

@@ -81,6 +81,9 @@ public:
     static bool sortsLast(const ServerRecord &r, int column);
 
 private:
+    friend class ServerSortProxy;
+    // Brings the sort forms the column needs up to date.
+    void prepareSort(int column);
     void beginBatch();
     void endBatch();
     template<typename F>

@@ -4,9 +4,23 @@
 
 namespace tarvex::model {
 
+namespace {
+// Real servers answer in at most about 4 KB.
+constexpr qsizetype MaxKeptAnswerBytes = 4096;
+} // namespace
+
 QList<PlayerInfo> ServerRecord::players() const
 {
     QList<PlayerInfo> out;
+    if (!m_answer.isEmpty()) {
+        const std::optional<status::ServerStatus> answer = status::parseStatusReply(m_answer);
+        if (answer) {
+            out.reserve(answer->players.size());
+            for (const status::Player &p : answer->players)
+                out.append({p.name, p.frags, p.ping});
+        }
+        return out;
+    }
     out.reserve(m_playerScores.size());
     qsizetype from = 0;
     for (const auto &score : m_playerScores) {
@@ -17,8 +31,21 @@ QList<PlayerInfo> ServerRecord::players() const
     return out;
 }
 
+void ServerRecord::unpackAnswer()
+{
+    if (m_answer.isEmpty())
+        return;
+    const QList<PlayerInfo> answerPlayers = players();
+    const QList<Rule> answerRules = rules();
+    m_answer.clear();
+    m_answerPlayers = 0;
+    setPlayers(answerPlayers);
+    setRules(answerRules);
+}
+
 void ServerRecord::setPlayers(const QList<PlayerInfo> &players)
 {
+    unpackAnswer();
     qsizetype length = 0;
     for (const PlayerInfo &p : players)
         length += p.name.size() + 1;
@@ -41,6 +68,10 @@ void ServerRecord::setPlayers(const QList<PlayerInfo> &players)
 QList<Rule> ServerRecord::rules() const
 {
     QList<Rule> out;
+    if (!m_answer.isEmpty()) {
+        const std::optional<status::ServerStatus> answer = status::parseStatusReply(m_answer);
+        return answer ? answer->info : out;
+    }
     qsizetype from = 0;
     while (from < m_rules.size()) {
         const qsizetype k = m_rules.indexOf('\0', from);
@@ -53,6 +84,7 @@ QList<Rule> ServerRecord::rules() const
 
 void ServerRecord::setRules(const QList<Rule> &rules)
 {
+    unpackAnswer();
     qsizetype length = 0;
     for (const Rule &r : rules)
         length += r.first.size() + r.second.size() + 2;
@@ -74,24 +106,29 @@ void ServerRecord::setRules(const QList<Rule> &rules)
 
 void ServerRecord::takeAnswer(const status::ServerStatus &answer)
 {
-    hostname = answer.value("hostname");
-    map = answer.value("mapname");
-    bool ok = false;
-    const int max = answer.value("maxclients").toInt(&ok);
-    maxClients = ok ? max : -1;
-    playersText = answer.playersText();
-    qsizetype length = 0;
-    for (const status::Player &p : answer.players)
-        length += p.name.size() + 1;
-    m_playerNames.clear();
-    m_playerNames.reserve(length);
-    m_playerScores.clear();
-    m_playerScores.reserve(answer.players.size());
-    for (const status::Player &p : answer.players) {
-        m_playerNames += p.name.contains(QChar(0)) ? QString(p.name).remove(QChar(0)) : p.name;
-        m_playerNames += QChar(0);
-        m_playerScores.append({p.frags, p.ping});
+    status::ServerStatus::Shown shown = answer.shown();
+    hostname = std::move(shown.hostname);
+    map = std::move(shown.map);
+    maxClients = shown.maxClients;
+    playersText = std::move(shown.playersText);
+    if (!answer.datagram.isEmpty() && answer.datagram.size() <= MaxKeptAnswerBytes) {
+        // Read again from the datagram when asked for: a refresh of thousands of servers
+        // takes their answers without copying a name or a rule. An outsized answer is
+        // packed instead, so that it cannot make the list grow by its size.
+        m_playerNames.clear();
+        m_playerScores.clear();
+        m_rules.clear();
+        m_answer = answer.datagram;
+        m_answerPlayers = int(answer.players.size());
+        return;
     }
+    m_answer.clear();
+    m_answerPlayers = 0;
+    QList<PlayerInfo> players;
+    players.reserve(answer.players.size());
+    for (const status::Player &p : answer.players)
+        players.append({p.name, p.frags, p.ping});
+    setPlayers(players);
     setRules(answer.info);
 }
 

@@ -38,10 +38,11 @@ struct PlayerInfo
 
 using Rule = QPair<QByteArray, QByteArray>;
 
-// Everything the browser has learnt about one server. The answer's players and rules
-// are kept packed (one text and one byte array per server rather than one allocation
-// per name and value), so a list of 65,536 full servers stays small; players() and
-// rules() unpack them.
+// Everything the browser has learnt about one server. The last answer's players and
+// rules are kept as the answer came (one byte array, shared with the datagram read) and
+// read from it when asked for, so that taking an answer costs no more than the texts the
+// grid shows; players and rules set one by one are kept packed (one text and one byte
+// array). Either way a list of 65,536 full servers stays small.
 class ServerRecord
 {
 public:
@@ -64,13 +65,17 @@ public:
     int shownMax = -1;
     QString foldedName;
     QString foldedMap;
+    bool foldedStale = true; // the folded texts wait for the next sort that needs them
 
     // The ICMP ping: milliseconds, or the failure text, or neither (not pinged).
     int pingMs = -1;
     QString pingError;
 
     QList<PlayerInfo> players() const;
-    int playerCount() const { return int(m_playerScores.size()); }
+    int playerCount() const
+    {
+        return m_answer.isEmpty() ? int(m_playerScores.size()) : m_answerPlayers;
+    }
     QList<Rule> rules() const;
     void setPlayers(const QList<PlayerInfo> &players);
     void setRules(const QList<Rule> &rules);
@@ -83,6 +88,10 @@ public:
     bool pinged() const { return pingMs >= 0 || !pingError.isEmpty(); }
 
 private:
+    void unpackAnswer(); // the answer's players and rules, packed
+
+    QByteArray m_answer; // the last status answer, when it came as a datagram
+    int m_answerPlayers = 0;
     QString m_playerNames; // names, each followed by a NUL
     QList<QPair<qint32, qint32>> m_playerScores; // frags, ping
     QByteArray m_rules; // key NUL value NUL, in the order sent

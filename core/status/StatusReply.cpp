@@ -58,19 +58,47 @@ QString ServerStatus::value(const char *key) const
     return QString();
 }
 
-QString ServerStatus::playersText() const
+QString ServerStatus::playersText() const { return shown().playersText; }
+
+ServerStatus::Shown ServerStatus::shown() const
 {
-    const QString max = value("maxclients").trimmed();
-    if (max.isEmpty())
-        return QString();
-    qsizetype count = players.size();
-    for (const char *key : {"clients", "players"}) {
-        bool ok = false;
-        const int own = value(key).trimmed().toInt(&ok);
-        if (ok && own > count && own <= 1024)
-            count = own;
+    // The first rule of each name counts, as value() reads it.
+    const QByteArray *hostname = nullptr, *map = nullptr, *max = nullptr, *counts[2] = {};
+    for (const auto &pair : info) {
+        const QByteArray &key = pair.first;
+        if (!hostname && key == "hostname")
+            hostname = &pair.second;
+        else if (!map && key == "mapname")
+            map = &pair.second;
+        else if (!max && key == "maxclients")
+            max = &pair.second;
+        else if (!counts[0] && key == "clients")
+            counts[0] = &pair.second;
+        else if (!counts[1] && key == "players")
+            counts[1] = &pair.second;
     }
-    return QStringLiteral("%1/%2").arg(count).arg(max);
+    Shown out;
+    if (hostname)
+        out.hostname = decodeName(*hostname);
+    if (map)
+        out.map = decodeName(*map);
+    const QString maxText = max ? decodeName(*max).trimmed() : QString();
+    bool ok = false;
+    const int maxClients = maxText.toInt(&ok);
+    if (ok)
+        out.maxClients = maxClients;
+    if (maxText.isEmpty())
+        return out;
+    qsizetype count = players.size();
+    for (const QByteArray *own : counts) {
+        if (!own)
+            continue;
+        const int n = decodeName(*own).trimmed().toInt(&ok);
+        if (ok && n > count && n <= 1024)
+            count = n;
+    }
+    out.playersText = QString::number(count) + QLatin1Char('/') + maxText;
+    return out;
 }
 
 QString decodeName(QByteArrayView bytes)
@@ -103,6 +131,7 @@ std::optional<ServerStatus> parseStatusReply(const QByteArray &datagram)
     const QByteArrayView body(datagram.constData() + PrintHeader.size(),
                               datagram.size() - PrintHeader.size());
     status.truncated = !body.isEmpty() && !body.endsWith('\n');
+    status.datagram = datagram;
 
     bool infoSeen = false;
     qsizetype start = 0;

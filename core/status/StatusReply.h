@@ -24,6 +24,7 @@ struct ServerStatus
     QList<QPair<QByteArray, QByteArray>> info; // the info string's pairs, as sent
     QList<Player> players;
     bool truncated = false; // the datagram ended inside a line
+    QByteArray datagram; // the answer as it came (shared with the caller's, not copied)
 
     // The decoded value of the first key of that name (keys compare exactly); empty
     // when absent.
@@ -32,6 +33,16 @@ struct ServerStatus
     // "players" count when that is larger (long lists are cut to fit the datagram);
     // max is "maxclients". Empty when the server names no maximum.
     QString playersText() const;
+
+    // What a list shows of an answer, read in one pass over the rules.
+    struct Shown
+    {
+        QString hostname;
+        QString map;
+        QString playersText; // as playersText()
+        int maxClients = -1; // -1: none named, or not a number
+    };
+    Shown shown() const;
 };
 
 // A game text as readable text: the high bit (the coloured form of a glyph) is

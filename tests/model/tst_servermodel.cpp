@@ -48,6 +48,7 @@ private slots:
     void twoPortsTwoRows();
     void silentServersSortLast();
     void manyRecords();
+    void answerKeptAsItCame();
 };
 
 void TestServerModel::updatesByKey()
@@ -217,6 +218,33 @@ void TestServerModel::manyRecords()
     QCOMPARE(cell(proxy, 0, ServerModel::ColName), QString("Found"));
     proxy.sort(ServerModel::ColAddress, Qt::DescendingOrder);
     QCOMPARE(cell(proxy, 0, ServerModel::ColAddress), QString("127.0.255.255:27910"));
+}
+
+// An answer is kept as the datagram it came in and read again when asked for; players
+// set one by one keep the answer's rules; an outsized answer is packed, not kept.
+void TestServerModel::answerKeptAsItCame()
+{
+    const status::ServerStatus s = answer("\\hostname\\A\\maxclients\\8\\version\\last",
+                                          "3 40 \"One\"\n-1 55 \"\x90Two\x91\"\n");
+    ServerRecord r;
+    r.takeAnswer(s);
+    QCOMPARE(r.playerCount(), 2);
+    QCOMPARE(r.players().value(1).name, QStringLiteral("[Two]"));
+    QCOMPARE(r.players().value(1).frags, -1);
+    QCOMPARE(r.rules().size(), 3);
+    QCOMPARE(r.rules().last(), Rule("version", "last"));
+    r.setPlayers({{QStringLiteral("Solo"), 7, 20}});
+    QCOMPARE(r.playerCount(), 1);
+    QCOMPARE(r.rules().last(), Rule("version", "last"));
+
+    QByteArray many;
+    for (int i = 0; i < 300; ++i)
+        many += "0 10 \"player" + QByteArray::number(i) + "\"\n";
+    ServerRecord big;
+    big.takeAnswer(answer("\\hostname\\B\\maxclients\\300", many));
+    QCOMPARE(big.playerCount(), 300);
+    QCOMPARE(big.players().value(299).name, QStringLiteral("player299"));
+    QCOMPARE(big.playersText, QStringLiteral("300/300"));
 }
 
 QTEST_GUILESS_MAIN(TestServerModel)

@@ -79,7 +79,8 @@ private slots:
         QFETCH(QString, host);
         QFETCH(QStringList, kept);
         tools::ListService service;
-        QVERIFY2(service.listenInOwnNamespace(QHostAddress(host)), qPrintable(service.errorString()));
+        QVERIFY2(service.listenInOwnNamespace(QHostAddress(host)),
+                 qPrintable(service.errorString()));
         service.setDocument("/?raw=1", List);
         const FetchResult result =
             test::fetchSourceNow({SourceKind::TextList, service.baseUrl() + "/?raw=1", true});
