@@ -264,6 +264,7 @@ void frmTarvex::Form_Load()
         Settings::GetBoolSetting(Settings::DataSection, Settings::KeyCloseOnStartup, true));
     setUpServerGrid();
     restoreLayout();
+    setInfoAsking(true); // info pane and joining
     show();
     if (m_quakeLocation.isEmpty()) {
         ui::messageBox(this, QStringLiteral("You must locate Quake to continue."),

@@ -165,6 +165,9 @@ public:
     void mnuJoinWhenFree_Click();
     bool waitingForSlot() const;
     void stopWaitingForSlot();
+    // Whether the pane asks a chosen server for a fresh answer: from Form_Load on. A
+    // window that was only made (as tests make them) shows what the model knows.
+    void setInfoAsking(bool on);
     // The age beyond which a chosen server's answer is asked for again (10 s), and the
     // pace and limit of the wait for a free slot (3 s, 30 min); tests shorten them.
     void setInfoMaxAgeMs(qint64 ms);

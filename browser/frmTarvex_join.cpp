@@ -23,6 +23,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
@@ -45,8 +46,9 @@ constexpr int MaxPaneHeight = 4000;
 // A selection that rests this long is asked for; moving through the list with the
 // keys asks only the server the user stops at.
 constexpr int AskAfterRestMs = 150;
-// The secret service answers within this, or the dialog opens without its answer.
-constexpr int SecretWaitMs = 3000;
+// The secret service answers within this (a locked keyring asks the user first), or
+// the dialog opens without its answer.
+constexpr int SecretWaitMs = 5000;
 
 } // namespace
 
@@ -88,6 +90,7 @@ public:
     status::StatusEngine *engine;
     buddies::Notifier *notifier;
     QTimer askSoon;
+    bool asks = false; // the pane may ask the chosen server
     qint64 maxAgeMs = JoinDecisions::DefaultMaxAnswerAgeMs;
     QHash<model::ServerKey, qint64> askedAt; // when the pane last asked each server
     std::optional<model::ServerKey> asking; // the server the pane's query is out for
@@ -111,7 +114,7 @@ void JoinState::showChosen()
 void JoinState::askChosen()
 {
     // The refresh is asking every server already; a closing window asks nothing.
-    if (w->m_closing || w->statusRefreshRunning())
+    if (!asks || w->m_closing || w->statusRefreshRunning())
         return;
     const model::ServerRecord *server = w->Grid1->recordAt(w->Grid1->Row());
     if (!server)
@@ -167,9 +170,14 @@ void JoinState::askPassword(const QString &name, const QString &address,
     auto *store = new SecretStore(this);
     auto *late = new QTimer(store);
     late->setSingleShot(true);
-    const auto go = [this, store, name, key, then](const QString &remembered) {
+    const QString before = w->Label1->text();
+    // Whichever comes first, the answer or the time-out, goes on; the other is dropped
+    // at once, since the dialog that follows runs its own event loop.
+    const auto go = [this, store, late, name, key, then, before](const QString &remembered) {
         store->disconnect(this);
+        late->disconnect(this);
         store->deleteLater();
+        w->setStatus(before);
         passwordChosen(name, key, remembered, then);
     };
     connect(store, &SecretStore::readDone, this,
@@ -178,6 +186,7 @@ void JoinState::askPassword(const QString &name, const QString &address,
             });
     connect(late, &QTimer::timeout, this, [go] { go(QString()); });
     late->start(SecretWaitMs);
+    w->setStatus(tr("Looking for the password remembered for %1...").arg(name));
     store->read(key);
 }
 
@@ -202,8 +211,9 @@ void JoinState::passwordChosen(const QString &name, const QString &key, const QS
     auto *late = new QTimer(store);
     late->setSingleShot(true);
     const QPointer<frmTarvex> window(w);
-    const auto go = [this, store, window, then, password](const QString &error) {
+    const auto go = [this, store, late, window, then, password](const QString &error) {
         store->disconnect(this);
+        late->disconnect(this);
         store->deleteLater();
         if (!window || window->m_closing)
             return;
@@ -305,7 +315,9 @@ void frmTarvex::setUpJoin()
         Settings::SaveSetting(WindowSection, KeyPaneShown, Settings::boolToText(on));
     });
 
-    mnuServer = new QMenu(QStringLiteral("&Server"), this);
+    // Alt+S belongs to "Ping Selected &Server" already; two owners of one key would
+    // leave both without it.
+    mnuServer = new QMenu(QStringLiteral("S&erver"), this);
     mnuServer->setObjectName(QStringLiteral("mnuServer"));
     menuBar()->insertMenu(mnuTools->menuAction(), mnuServer);
     mnuJoin = mnuServer->addAction(QStringLiteral("&Join"));
@@ -380,6 +392,16 @@ void frmTarvex::stopJoin()
     m_join->engine->cancel();
     m_join->asking.reset();
     stopWaitingForSlot();
+}
+
+void frmTarvex::setInfoAsking(bool on)
+{
+    m_join->asks = on;
+    if (!on) {
+        m_join->askSoon.stop();
+        m_join->engine->cancel();
+        m_join->asking.reset();
+    }
 }
 
 void frmTarvex::setInfoMaxAgeMs(qint64 ms) { m_join->maxAgeMs = std::max<qint64>(0, ms); }

@@ -18,6 +18,9 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSet>
 #include <QShortcut>
 #include <QSignalSpy>
 #include <QSplitter>
@@ -104,6 +107,7 @@ struct Bench
         if (answerAgeMs >= 0)
             window.serverModel()->setAnswer(s.key(), s.status(4), 20,
                                             QDateTime::currentMSecsSinceEpoch() - answerAgeMs);
+        window.setInfoAsking(true);
         window.show();
     }
     ~Bench() { SecretStore::useMemoryForTests(nullptr); }
@@ -192,6 +196,14 @@ private slots:
     {
         StandIn server({3});
         Bench b(server, 11000);
+        // A window that has not loaded asks nobody.
+        b.window.setInfoAsking(false);
+        b.window.Grid1->setRow(1);
+        QTest::qWait(400);
+        QCOMPARE(server.asks, 0);
+        QCOMPARE(b.window.infoPane->playersTable()->rowCount(), 4);
+        b.window.setInfoAsking(true);
+        b.window.Grid1->setRow(2);
         b.window.Grid1->setRow(1);
         QTRY_COMPARE_WITH_TIMEOUT(b.window.infoPane->playersTable()->rowCount(), 3, 5000);
         QCOMPARE(server.asks, 1);
@@ -333,6 +345,22 @@ private slots:
         QVERIFY(started.first().first().toString().contains(QStringLiteral("Stand-in")));
         QVERIFY(!b.window.waitingForSlot());
         QVERIFY(!b.window.mnuJoinWhenFree->isChecked());
+    }
+
+    // Each Alt key of the window's menus and buttons has one owner: a key with two
+    // would do neither.
+    void mnemonicsAreUnique()
+    {
+        StandIn server({0});
+        Bench b(server);
+        QStringList keys;
+        for (QAction *menu : b.window.menuBar()->actions())
+            keys << QKeySequence::mnemonic(menu->text()).toString();
+        for (QPushButton *button : b.window.centralWidget()->findChildren<QPushButton *>())
+            keys << QKeySequence::mnemonic(button->text()).toString();
+        keys.removeAll(QString());
+        QVERIFY(keys.size() >= 11); // six menus, five buttons
+        QCOMPARE(QSet<QString>(keys.begin(), keys.end()).size(), keys.size());
     }
 
     // The menu entry again, Esc and closing the window each stop the wait.
