@@ -18,6 +18,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSplitter>
 #include <QSignalBlocker>
 
 namespace tarvex {
@@ -46,6 +47,7 @@ frmTarvex::frmTarvex(QWidget *parent, PingControl ping)
     buildMenus();
     setUpRefresh();
     wireHandlers();
+    setUpJoin(); // info pane and joining
     if (ping == PingControl::Load)
         createPingControl(hosting::defaultSearch());
 }
@@ -66,7 +68,9 @@ void frmTarvex::layOutClient()
         return; // still being built
     const int dx = std::max(0, client->width() - twipsToPixels(ClientWidth));
     const int dy = std::max(0, client->height() - twipsToPixels(ClientHeight));
-    Grid1->setGeometry(twipsRect(60, -15, 8115, 3750).adjusted(0, 0, dx, dy));
+    // The grid's rectangle; the info pane, when there is one, shares it below the grid.
+    QWidget *gridArea = infoSplit ? static_cast<QWidget *>(infoSplit) : Grid1;
+    gridArea->setGeometry(twipsRect(60, -15, 8115, 3750).adjusted(0, 0, dx, dy));
     for (QWidget *w : {static_cast<QWidget *>(cmdRefresh), static_cast<QWidget *>(cmdPing),
                        static_cast<QWidget *>(Command1), static_cast<QWidget *>(cmdPingSelect),
                        static_cast<QWidget *>(cmdMoreInfo), static_cast<QWidget *>(Label1)}) {
@@ -100,6 +104,7 @@ void frmTarvex::restoreLayout()
         if (ok && twips > 0 && twips <= 30000)
             Grid1->setColWidth(c, twips);
     }
+    restoreJoinLayout(); // info pane and joining
 }
 
 void frmTarvex::storeLayout()
@@ -115,6 +120,7 @@ void frmTarvex::storeLayout()
     // 1 for the first column; 0 for the list's own order.
     Settings::SaveSetting(WindowSection, QStringLiteral("SortColumn"),
                           QString::number(Grid1->sortColumn() + 1));
+    storeJoinLayout(); // info pane and joining
 }
 
 void frmTarvex::buildLayout()
@@ -241,6 +247,7 @@ void frmTarvex::wireHandlers()
     connect(mnuRemoteConsole, &QAction::triggered, this, &frmTarvex::mnuRemoteConsole_Click);
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &frmTarvex::cancelStatusRefresh);
+    connect(escape, &QShortcut::activated, this, &frmTarvex::stopWaitingForSlot);
     connect(Grid1, &ServerView::DblClick, this, &frmTarvex::Grid1_DblClick);
     connect(Grid1, &ServerView::MouseDown, this, &frmTarvex::Grid1_MouseDown);
 }
@@ -257,6 +264,7 @@ void frmTarvex::Form_Load()
         Settings::GetBoolSetting(Settings::DataSection, Settings::KeyCloseOnStartup, true));
     setUpServerGrid();
     restoreLayout();
+    setInfoAsking(true); // info pane and joining
     show();
     if (m_quakeLocation.isEmpty()) {
         ui::messageBox(this, QStringLiteral("You must locate Quake to continue."),
@@ -326,6 +334,7 @@ void frmTarvex::closeEvent(QCloseEvent *event)
     m_closing = true;
     m_refresh->cancel();
     cancelPings();
+    stopJoin(); // info pane and joining
     Program::end(0);
 }
 

@@ -13,10 +13,13 @@ class QAction;
 class QLabel;
 class QMenu;
 class QPushButton;
+class QSplitter;
 
 namespace tarvex {
 
 class ServerView;
+class InfoPane;
+class JoinState;
 namespace model {
 class ServerModel;
 }
@@ -145,6 +148,49 @@ public:
     // Writes the status line.
     void setStatus(const QString &text);
 
+    // ---- Info pane and joining (browser/frmTarvex_join.cpp) ----
+public:
+    QSplitter *infoSplit = nullptr; // the grid above, the info pane below
+    InfoPane *infoPane = nullptr;
+    QAction *mnuInfoPane = nullptr; // View › Server Info Pane
+    QMenu *mnuServer = nullptr;
+    QAction *mnuJoin = nullptr;
+    QAction *mnuJoinPassword = nullptr;
+    QAction *mnuJoinWhenFree = nullptr;
+    // Joins the chosen server, asking for its password when it needs one.
+    void mnuJoin_Click();
+    // Joins the chosen server with a password, whether or not it says it needs one.
+    void mnuJoinPassword_Click();
+    // Starts waiting for a free slot on the chosen server, or stops the wait.
+    void mnuJoinWhenFree_Click();
+    bool waitingForSlot() const;
+    void stopWaitingForSlot();
+    // Whether the pane asks a chosen server for a fresh answer: from Form_Load on. A
+    // window that was only made (as tests make them) shows what the model knows.
+    void setInfoAsking(bool on);
+    // The age beyond which a chosen server's answer is asked for again (10 s), and the
+    // pace and limit of the wait for a free slot (3 s, 30 min); tests shorten them.
+    void setInfoMaxAgeMs(qint64 ms);
+    void setSlotWatchTimings(int intervalMs, int limitMs);
+
+signals:
+    // The game was started the moment a slot came free; text is the notification's.
+    void startedWhenFree(const QString &text);
+
+private:
+    friend class JoinState;
+    JoinState *m_join = nullptr;
+    void setUpJoin(); // the pane, its splitter and the Server menu
+    void restoreJoinLayout();
+    void storeJoinLayout();
+    void stopJoin(); // the window closes: no more asking or waiting
+    // Checks row's address and the game's location (asking for it when there is none);
+    // false, after telling the user why, when the game cannot be started.
+    bool joinTarget(int row, QString &address, QString &location);
+    void joinRow(int row, bool withPassword);
+    void gameStarted(const QString &address);
+    // ---- end of info pane and joining ----
+
 signals:
     // Every text written into the status line, in order.
     void statusShown(const QString &text);
@@ -176,7 +222,9 @@ private:
     // it sorts, it never starts the game.
     bool m_lastPressOnTitle = false;
     QString usableQuakeLocation() const; // empty when it names no existing file
-    void startGame(const QString &location, const QString &address);
+    // True when the game was started; a password, when given, is set before joining.
+    bool startGame(const QString &location, const QString &address,
+                   const QString &password = QString());
 
     // --- pinging ---
     hosting::PingControl *Ping1 = nullptr; // the window's Ping control, by its identifier

@@ -74,14 +74,18 @@ void frmTarvex::Grid1_DblClick()
     // presses did that already), and one before any server row was chosen does nothing.
     if (m_lastPressOnTitle || Grid1->Row() < 1)
         return;
+    joinRow(Grid1->Row(), false);
+}
 
+bool frmTarvex::joinTarget(int row, QString &address, QString &location)
+{
     // The game joins its arguments and runs every "+" or ";" piece as a console
     // command, so only a plain host and port may reach its command line.
-    const QString address = Grid1->TextMatrix(Grid1->Row(), ColAddress);
+    address = Grid1->TextMatrix(row, ColAddress);
     if (address.isEmpty()) {
         ui::messageBox(this, tr("This row holds no server address, so the game was not started."),
                        ui::MsgIcon::Warning);
-        return;
+        return false;
     }
     if (!Module1::IsPlainAddress(address)) {
         ui::messageBox(this,
@@ -89,36 +93,38 @@ void frmTarvex::Grid1_DblClick()
                           "optional \":port\", so the game was not started.")
                            .arg(address),
                        ui::MsgIcon::Warning);
-        return;
+        return false;
     }
 
-    QString location = usableQuakeLocation();
+    location = usableQuakeLocation();
     if (location.isEmpty()) {
         ui::messageBox(this, LocateText, ui::MsgIcon::Critical);
         if (m_closing)
-            return;
+            return false;
         mnuDirectory_Click();
         if (m_closing)
-            return;
+            return false;
         location = usableQuakeLocation();
         if (location.isEmpty())
-            return;
+            return false;
     }
-    startGame(location, address);
+    return true;
 }
 
-void frmTarvex::startGame(const QString &location, const QString &address)
+bool frmTarvex::startGame(const QString &location, const QString &address, const QString &password)
 {
-    const GameLaunch::Launch launch =
-        GameLaunch::plan(location, address, QStandardPaths::findExecutable(QStringLiteral("wine")));
+    const QString wine = QStandardPaths::findExecutable(QStringLiteral("wine"));
+    const GameLaunch::Launch launch = password.isEmpty()
+        ? GameLaunch::plan(location, address, wine)
+        : GameLaunch::planWithPassword(location, address, password, wine);
     if (!launch.error.isEmpty()) {
         ui::messageBox(this, launch.error, ui::MsgIcon::Critical);
-        return;
+        return false;
     }
     if (!QDir::setCurrent(launch.folder)) {
         ui::messageBox(this, tr("The game's folder %1 could not be entered.").arg(launch.folder),
                        ui::MsgIcon::Critical);
-        return;
+        return false;
     }
 
     // Arguments go to the program one by one, never through a shell.
@@ -133,9 +139,10 @@ void frmTarvex::startGame(const QString &location, const QString &address)
         if (launch.wineMissing)
             text += tr("\nIt is a Windows program: install wine to run it.");
         ui::messageBox(this, text, ui::MsgIcon::Critical);
-        return;
+        return false;
     }
 
+    gameStarted(address);
     if (mnuCloseStartup->isChecked()) {
         // The program ends with the game's start: nothing more is sent or shown.
         m_closing = true;
@@ -143,6 +150,7 @@ void frmTarvex::startGame(const QString &location, const QString &address)
         cancelPings();
         Program::end(0);
     }
+    return true;
 }
 
 void frmTarvex::Grid1_MouseDown(int, int, double x, double y)

@@ -10,7 +10,15 @@ namespace tarvex {
 
 namespace {
 const QString Service = QStringLiteral("Tarvex");
+
+QHash<QString, QString> *&memory()
+{
+    static QHash<QString, QString> *store = nullptr;
+    return store;
 }
+} // namespace
+
+void SecretStore::useMemoryForTests(QHash<QString, QString> *store) { memory() = store; }
 
 SecretStore::SecretStore(QObject *parent)
     : QObject(parent)
@@ -18,6 +26,8 @@ SecretStore::SecretStore(QObject *parent)
 
 bool SecretStore::available()
 {
+    if (memory())
+        return true;
 #ifdef TARVEX_HAVE_KEYCHAIN
     return true;
 #else
@@ -40,9 +50,42 @@ QString SecretStore::key(Kind kind, const QString &host, quint16 port)
         .arg(port);
 }
 
+void SecretStore::read(const QString &key)
+{
+    if (!memory()) {
+        readService(key);
+        return;
+    }
+    QTimer::singleShot(0, this, [this, key] {
+        const QHash<QString, QString> *store = memory();
+        const bool found = store && store->contains(key);
+        emit readDone(key, found ? store->value(key) : QString(), !found, QString());
+    });
+}
+
+void SecretStore::write(const QString &key, const QString &password)
+{
+    if (!memory()) {
+        writeService(key, password);
+        return;
+    }
+    memory()->insert(key, password);
+    QTimer::singleShot(0, this, [this, key] { emit writeDone(key, QString()); });
+}
+
+void SecretStore::remove(const QString &key)
+{
+    if (!memory()) {
+        removeService(key);
+        return;
+    }
+    memory()->remove(key);
+    QTimer::singleShot(0, this, [this, key] { emit removeDone(key, QString()); });
+}
+
 #ifdef TARVEX_HAVE_KEYCHAIN
 
-void SecretStore::read(const QString &key)
+void SecretStore::readService(const QString &key)
 {
     auto *job = new QKeychain::ReadPasswordJob(Service, this);
     job->setAutoDelete(true);
@@ -57,7 +100,7 @@ void SecretStore::read(const QString &key)
     job->start();
 }
 
-void SecretStore::write(const QString &key, const QString &password)
+void SecretStore::writeService(const QString &key, const QString &password)
 {
     auto *job = new QKeychain::WritePasswordJob(Service, this);
     job->setAutoDelete(true);
@@ -69,7 +112,7 @@ void SecretStore::write(const QString &key, const QString &password)
     job->start();
 }
 
-void SecretStore::remove(const QString &key)
+void SecretStore::removeService(const QString &key)
 {
     auto *job = new QKeychain::DeletePasswordJob(Service, this);
     job->setAutoDelete(true);
@@ -86,18 +129,18 @@ void SecretStore::remove(const QString &key)
 
 // Without the secret service every answer is the reason, given after the call returns
 // as the service's answers would be.
-void SecretStore::read(const QString &key)
+void SecretStore::readService(const QString &key)
 {
     QTimer::singleShot(0, this,
                        [this, key] { emit readDone(key, QString(), true, unavailableReason()); });
 }
 
-void SecretStore::write(const QString &key, const QString &)
+void SecretStore::writeService(const QString &key, const QString &)
 {
     QTimer::singleShot(0, this, [this, key] { emit writeDone(key, unavailableReason()); });
 }
 
-void SecretStore::remove(const QString &key)
+void SecretStore::removeService(const QString &key)
 {
     QTimer::singleShot(0, this, [this, key] { emit removeDone(key, unavailableReason()); });
 }

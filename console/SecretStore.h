@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -25,6 +26,11 @@ public:
     // The entry name of kind's password for the server at host:port.
     static QString key(Kind kind, const QString &host, quint16 port);
 
+    // Tests keep the passwords in memory instead of the desktop's service: while store
+    // is set, every call reads and writes it and answers after returning, as the service
+    // does. Null goes back to the service.
+    static void useMemoryForTests(QHash<QString, QString> *store);
+
     void read(const QString &key);
     void write(const QString &key, const QString &password);
     void remove(const QString &key);
@@ -34,6 +40,11 @@ signals:
     void readDone(const QString &key, const QString &password, bool notFound, const QString &error);
     void writeDone(const QString &key, const QString &error);
     void removeDone(const QString &key, const QString &error);
+
+private:
+    void readService(const QString &key);
+    void writeService(const QString &key, const QString &password);
+    void removeService(const QString &key);
 };
 
 } // namespace tarvex

@@ -2,6 +2,7 @@
 #include "browser/frmTarvex.h"
 #include "ui/FlexGrid.h"
 #include "ui/ServerView.h"
+#include "support/GameStandIn.h"
 #include "support/ServerRows.h"
 #include "support/PromptRecorder.h"
 #include "support/RecordingWindow.h"
@@ -58,17 +59,7 @@ struct Bench
     // A fake program that records its name, working folder and arguments.
     QString writeProgram(const QString &file, bool executable = true)
     {
-        QFile f(file);
-        f.open(QIODevice::WriteOnly);
-        f.write("#!/bin/sh\nr='" + path(QStringLiteral("runs")).toLocal8Bit()
-                + "'/run.$$\n"
-                  "{ echo \"program=${0##*/}\"; echo \"cwd=$(pwd -P)\";"
-                  " for a in \"$@\"; do echo \"arg=$a\"; done; } > \"$r.tmp\" && /bin/mv "
-                  "\"$r.tmp\" \"$r\"\n");
-        f.close();
-        if (executable)
-            f.setPermissions(f.permissions() | QFile::ExeOwner);
-        return file;
+        return test::writeGameStandIn(file, path(QStringLiteral("runs")), executable);
     }
     QString writeWindowsProgram(const QString &file)
     {
@@ -99,19 +90,7 @@ struct Bench
         QTest::mouseDClick(target, Qt::LeftButton, {}, target->mapFrom(g, g->cellCenter(row, col)));
     }
 
-    QList<QStringList> runs() const
-    {
-        QList<QStringList> out;
-        const QDir runsDir(path(QStringLiteral("runs")));
-        for (const QString &name : runsDir.entryList({QStringLiteral("run.*")}, QDir::Files)) {
-            if (name.endsWith(QLatin1String(".tmp")))
-                continue;
-            QFile f(runsDir.filePath(name));
-            f.open(QIODevice::ReadOnly);
-            out << QString::fromLocal8Bit(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        }
-        return out;
-    }
+    QList<QStringList> runs() const { return test::gameRuns(path(QStringLiteral("runs"))); }
 
     // Proves that an earlier refused double-click started nothing: a good launch made
     // after it must then be the only one recorded.
