@@ -48,6 +48,7 @@ frmTarvex::frmTarvex(QWidget *parent, PingControl ping)
     wireHandlers();
     if (ping == PingControl::Load)
         createPingControl(hosting::defaultSearch());
+    setUpHistory();
 }
 
 frmTarvex::~frmTarvex() = default;
