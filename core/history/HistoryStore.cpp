@@ -388,7 +388,12 @@ HistoryStore::Failure HistoryStore::writePending()
             if (!ok)
                 break;
         }
-        ok = ok && aggregateAndPrune(m_pending.last().at);
+        // A refresh of an hour already summed up (kept while busy, or another window's
+        // that came first) has that hour summed up again.
+        qint64 earliest = m_pending.last().at;
+        for (const Batch &b : std::as_const(m_pending))
+            earliest = std::min(earliest, b.at);
+        ok = ok && aggregateAndPrune(m_pending.last().at, floorDiv(earliest, 3600));
         ok = ok && (q.exec(QStringLiteral("COMMIT")) || failed(q));
     }
     if (ok) {
@@ -543,14 +548,19 @@ bool HistoryStore::writeBatch(const Batch &batch)
 
 // Makes the hourly figures of every completed hour not yet summed up, then drops the
 // samples and figures older than they are kept. Runs inside the refresh's transaction.
-bool HistoryStore::aggregateAndPrune(qint64 at)
+bool HistoryStore::aggregateAndPrune(qint64 at, qint64 firstHour)
 {
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlQuery q(db);
-    const qint64 currentHour = floorDiv(at, 3600);
+    qint64 currentHour = floorDiv(at, 3600);
     if (!q.exec(QStringLiteral("SELECT value FROM meta WHERE name = 'summed_through'")))
         return failed(q);
-    qint64 from = q.next() ? q.value(0).toLongLong() + 1 : std::numeric_limits<qint64>::min();
+    const bool summed = q.next();
+    qint64 from = summed ? q.value(0).toLongLong() + 1 : std::numeric_limits<qint64>::min();
+    // An hour summed up before stays summed up, with the late refresh in it.
+    if (summed)
+        currentHour = std::max(currentHour, from);
+    from = std::min(from, firstHour);
     if (from >= currentHour)
         return true;
 

@@ -147,7 +147,7 @@ private:
     bool failed(const QSqlQuery &query); // keeps its error; false
     Failure flush();
     bool writeBatch(const Batch &batch);
-    bool aggregateAndPrune(qint64 at);
+    bool aggregateAndPrune(qint64 at, qint64 firstHour);
     bool aggregateHour(qint64 hour, const QList<qint64> &refreshIds);
     qint64 serverId(const QString &key, bool create);
     int mapId(const QString &name);

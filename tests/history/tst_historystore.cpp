@@ -375,6 +375,12 @@ private slots:
         QCOMPARE(chart.day.size(), 12);
         QCOMPARE(chart.day[10].players, 40);
         QCOMPARE(chart.day[11].players, 41);
+
+        // A refresh of an hour the other window has already summed up is summed up again.
+        QVERIFY(two.record({answer(B, 0)}, t0 + 3605));
+        QCOMPARE(one.hourlyFigures(B, t0, t0 + 3600).value(0).peakPlayers, 9);
+        QVERIFY(one.record({answer(B, 30)}, t0 + 3590));
+        QCOMPARE(one.hourlyFigures(B, t0, t0 + 3600).value(0).peakPlayers, 30);
     }
 
     void optionsAreReadFromTheSettingsFile()
