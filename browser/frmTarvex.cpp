@@ -50,6 +50,7 @@ frmTarvex::frmTarvex(QWidget *parent, PingControl ping)
     setUpJoin(); // info pane and joining
     if (ping == PingControl::Load)
         createPingControl(hosting::defaultSearch());
+    setUpHistory();
 }
 
 frmTarvex::~frmTarvex() = default;

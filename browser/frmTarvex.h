@@ -37,6 +37,11 @@ namespace status {
 class StatusEngine;
 struct ServerStatus;
 } // namespace status
+// --- server history ---
+namespace history {
+class HistoryStore;
+}
+// --- end server history ---
 
 // The main window: the server list, its commands and the program's settings. The
 // program starts by running Form_Load and ends when this window closes.
@@ -257,6 +262,18 @@ private:
 
     // --- submission and About box ---
     QPointer<frmAbout> m_about;
+
+    // --- server history (browser/frmTarvex_history.cpp) ---
+public:
+    // The servers' history: recorded after every refresh, read by its charts and by
+    // the "Last Seen"/"Peak Today" cells. Opened at the first refresh's end.
+    history::HistoryStore *historyStore() const { return m_history; }
+
+private:
+    // Records each refresh's answers and adds Options › History.
+    void setUpHistory();
+    history::HistoryStore *m_history = nullptr;
+    // --- end server history ---
 };
 
 } // namespace tarvex
