@@ -46,6 +46,8 @@ frmTarvex::frmTarvex(QWidget *parent, PingControl ping)
     buildMenus();
     setUpRefresh();
     wireHandlers();
+    // Filter bar, extra columns, favourites, buddies, the server menu and keys.
+    setUpFinding();
     if (ping == PingControl::Load)
         createPingControl(hosting::defaultSearch());
 }
@@ -240,7 +242,7 @@ void frmTarvex::wireHandlers()
     });
     connect(mnuRemoteConsole, &QAction::triggered, this, &frmTarvex::mnuRemoteConsole_Click);
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this, &frmTarvex::cancelStatusRefresh);
+    connect(escape, &QShortcut::activated, this, &frmTarvex::escapePressed);
     connect(Grid1, &ServerView::DblClick, this, &frmTarvex::Grid1_DblClick);
     connect(Grid1, &ServerView::MouseDown, this, &frmTarvex::Grid1_MouseDown);
 }

@@ -1,5 +1,6 @@
 #include "core/model/ServerRecord.h"
 
+#include "core/filter/ServerFacts.h"
 #include "core/status/StatusReply.h"
 
 namespace tarvex::model {
@@ -93,6 +94,10 @@ void ServerRecord::takeAnswer(const status::ServerStatus &answer)
         m_playerScores.append({p.frags, p.ping});
     }
     setRules(answer.info);
+    const filter::ServerFacts facts = filter::serverFacts(answer.info);
+    mod = facts.mod;
+    gameType = facts.gameType;
+    passworded = facts.passworded;
 }
 
 } // namespace tarvex::model
