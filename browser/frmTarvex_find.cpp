@@ -219,8 +219,9 @@ void frmTarvex::buildFindingMenus()
         bool ok = false;
         const int ms = answer->trimmed().toInt(&ok);
         if (!ok || ms < 0 || ms > 9999) {
-            ui::messageBox(this, QStringLiteral("The maximum game ping is a number of ms from 0 "
-                                                "to 9999; the filter was not changed."),
+            ui::messageBox(this,
+                           QStringLiteral("The maximum game ping is a number of ms from 0 "
+                                          "to 9999; the filter was not changed."),
                            ui::MsgIcon::Warning);
             return;
         }
@@ -383,9 +384,9 @@ void frmTarvex::readFilterOptions()
             Settings::GetBoolSetting(FilterSection, QString::fromLatin1(Toggles[i].key), false));
     }
     bool ok = false;
-    const int ms = Settings::GetSetting(FilterSection, QStringLiteral("MaxGamePing"),
-                                        QStringLiteral("0"))
-                       .toInt(&ok);
+    const int ms =
+        Settings::GetSetting(FilterSection, QStringLiteral("MaxGamePing"), QStringLiteral("0"))
+            .toInt(&ok);
     m_maxPing->setProperty("ms", ok && ms > 0 && ms <= 9999 ? ms : 0);
     m_maxPing->setChecked(m_maxPing->property("ms").toInt() > 0);
     filterChanged();

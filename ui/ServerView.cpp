@@ -61,9 +61,8 @@ protected:
                          h - h / 3);
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
-        const QColor ink = option.palette.color(option.state & QStyle::State_Selected
-                                                    ? QPalette::HighlightedText
-                                                    : QPalette::Text);
+        const QColor ink = option.palette.color(
+            option.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text);
         painter->setPen(QPen(ink, 1.5));
         QPainterPath shackle;
         shackle.moveTo(body.left() + 2.5, body.top());
@@ -256,8 +255,8 @@ void ServerView::emitMouseDown(QMouseEvent *event, QWidget *source)
             int twips = 0;
             for (int c = 0; c < col; ++c)
                 twips += ColWidth(c);
-            const int inside = event->position().toPoint().x()
-                - horizontalHeader()->sectionViewportPosition(col);
+            const int inside =
+                event->position().toPoint().x() - horizontalHeader()->sectionViewportPosition(col);
             p.setX(twipsToPixels(twips) + qBound(1, inside, twipsToPixels(ColWidth(col)) - 1));
         }
     }

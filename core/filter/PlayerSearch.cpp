@@ -6,6 +6,31 @@
 
 namespace tarvex::filter {
 
+namespace {
+
+// Lower case one character at a time: the result is as long as the text, so lines keep
+// their places, and plain letters skip the character tables.
+QChar *writeFolded(QChar *out, QStringView text)
+{
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x80)
+            *out++ = QChar(u >= u'A' && u <= u'Z' ? char16_t(u + 32) : u);
+        else
+            *out++ = c.toLower();
+    }
+    return out;
+}
+
+QString folded(QStringView text)
+{
+    QString out(text.size(), Qt::Uninitialized);
+    writeFolded(out.data(), text);
+    return out;
+}
+
+} // namespace
+
 PlayerSearch::PlayerSearch(const QString &text)
 {
     if (text.startsWith(u'/')) {
@@ -70,30 +95,31 @@ PlayerIndex::PlayerIndex(QList<SearchServer> servers)
 {
     qsizetype length = 0;
     int players = 0;
-    for (const SearchServer &server : m_servers) {
+    for (const SearchServer &server : std::as_const(m_servers)) {
         players += int(server.players.size());
         for (const QString &name : server.players)
             length += name.size() + 1;
     }
     m_names.reserve(length);
+    m_folded.resize(length);
+    QChar *fold = m_folded.data();
     m_lineStart.reserve(size_t(players) + 1);
     m_lineServer.reserve(size_t(players));
     for (int s = 0; s < m_servers.size(); ++s) {
-        for (const QString &name : m_servers[s].players) {
-            if (name.contains(u'\n'))
-                m_joinable = false;
+        for (const QString &name : m_servers.at(s).players) {
+            // The joined search needs whole characters and one name a line.
+            for (const QChar c : name)
+                if (c == u'\n' || c.isSurrogate())
+                    m_joinable = false;
             m_lineStart.push_back(m_names.size());
             m_lineServer.push_back(s);
             m_names += name;
             m_names += u'\n';
+            fold = writeFolded(fold, name);
+            *fold++ = u'\n';
         }
     }
     m_lineStart.push_back(m_names.size());
-    m_folded = m_names.toLower();
-    // Lower-casing keeps the length for every text but a few rare letters; the lines
-    // must line up in both buffers.
-    if (m_folded.size() != m_names.size() || !QStringView(m_names).isValidUtf16())
-        m_joinable = false;
 }
 
 bool PlayerSearch::joinedSearchIsSound() const
@@ -127,7 +153,7 @@ QList<PlayerMatch> PlayerSearch::run(const PlayerIndex &index, int limit) const
     };
     const int lines = index.playerCount();
     if (!m_isExpression && index.m_joinable && !m_text.contains(u'\n')) {
-        const QStringMatcher matcher(m_text.toLower(), Qt::CaseSensitive);
+        const QStringMatcher matcher(folded(m_text), Qt::CaseSensitive);
         for (qsizetype at = matcher.indexIn(index.m_folded, 0); at >= 0;) {
             const int line = lineOf(at);
             addLine(index, line, found);

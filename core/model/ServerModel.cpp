@@ -189,8 +189,8 @@ QVariant ServerModel::headerData(int section, Qt::Orientation orientation, int r
     if (orientation != Qt::Horizontal
         || (role != Qt::DisplayRole && role != Qt::AccessibleTextRole))
         return QAbstractTableModel::headerData(section, orientation, role);
-    static const char *const titles[] = {"Server List", "Address", "Players", "Map", "Ping",
-                                         "Game Ping", "Mod", "Type", "Lock", "Country"};
+    static const char *const titles[] = {"Server List", "Address", "Players", "Map",  "Ping",
+                                         "Game Ping",   "Mod",     "Type",    "Lock", "Country"};
     if (section < 0 || section >= ColumnCount)
         return {};
     return QLatin1String(titles[section]);
@@ -440,19 +440,29 @@ void ServerSortProxy::setFilterOptions(const filter::FilterOptions &options)
     refilter();
 }
 
+void ServerSortProxy::gather()
+{
+    const int rows = m_model->rowCount();
+    m_index.clear();
+    m_index.reserve(rows);
+    m_players.assign(size_t(rows), 0);
+    m_buddy.assign(size_t(rows), 0);
+    for (int row = 0; row < rows; ++row) {
+        const ServerRecord &r = m_model->record(row);
+        m_index.append(filterInput(r));
+        m_players[size_t(row)] = r.answered() ? r.playerCount() : 0;
+        m_buddy[size_t(row)] = r.buddy ? 1 : 0;
+    }
+    m_indexStale = false;
+}
+
 void ServerSortProxy::refilter()
 {
     m_accepted.clear();
-    if (m_model && filtering()) {
-        if (m_indexStale || m_index.size() != m_model->rowCount()) {
-            m_index.clear();
-            m_index.reserve(m_model->rowCount());
-            for (int row = 0; row < m_model->rowCount(); ++row)
-                m_index.append(filterInput(m_model->record(row)));
-            m_indexStale = false;
-        }
+    if (m_model && (m_indexStale || m_index.size() != m_model->rowCount()))
+        gather();
+    if (m_model && filtering())
         m_index.apply(m_options, m_accepted);
-    }
     invalidateFilter();
 }
 
@@ -472,6 +482,18 @@ ServerModel::Totals ServerSortProxy::shownTotals() const
     if (!m_model)
         return totals;
     totals.servers = rowCount();
+    const int rows = m_model->rowCount();
+    if (!m_indexStale && m_players.size() == size_t(rows)
+        && (!filtering() || m_accepted.size() == size_t(rows))) {
+        // The counts gathered at the last filtering, over the rows it kept.
+        for (size_t row = 0; row < size_t(rows); ++row) {
+            if (filtering() && !m_accepted[row])
+                continue;
+            totals.players += m_players[row];
+            totals.withBuddies += m_buddy[row];
+        }
+        return totals;
+    }
     for (int row = 0; row < totals.servers; ++row) {
         const ServerRecord &r = m_model->record(mapToSource(index(row, 0)).row());
         if (r.answered())
@@ -504,7 +526,9 @@ void ServerSortProxy::sort(int column, Qt::SortOrder order)
             m_rank[byValue[i]] = rank;
         }
     }
+    m_sorting = true;
     QSortFilterProxyModel::sort(column, order);
+    m_sorting = false;
     // The ranks stay for later filtering, which then keeps this order without comparing
     // texts again; a change of the list drops them.
 }
@@ -522,7 +546,10 @@ bool ServerSortProxy::lessThan(const QModelIndex &left, const QModelIndex &right
         // keeps the servers without a value at the end both ways.
         return sortOrder() == Qt::AscendingOrder ? !leftLast : leftLast;
     }
-    if (left.row() < m_rank.size() && right.row() < m_rank.size())
+    // Outside sort() the ranks hold the order last shown; a view that sorts as values
+    // change must compare the values themselves.
+    if ((m_sorting || !dynamicSortFilter()) && left.row() < m_rank.size()
+        && right.row() < m_rank.size())
         return m_rank[left.row()] < m_rank[right.row()];
     return ServerModel::lessByColumn(l, r, column);
 }

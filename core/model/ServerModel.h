@@ -164,14 +164,19 @@ protected:
 
 private:
     void modelChanged();
+    void gather(); // the index and the counts, from what the model holds now
     bool filtering() const { return m_options != filter::FilterOptions(); }
 
     ServerModel *m_model = nullptr;
     QList<int> m_rank; // each source row's place by value at the last sort
+    bool m_sorting = false; // sort() is running: the ranks are fresh
     filter::FilterOptions m_options;
     filter::FilterIndex m_index;
     bool m_indexStale = true;
     std::vector<char> m_accepted; // by source row, as of the last filtering
+    // By source row, gathered with the index: the players counted and a buddy's mark.
+    std::vector<int> m_players;
+    std::vector<char> m_buddy;
 };
 
 } // namespace tarvex::model

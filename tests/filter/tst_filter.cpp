@@ -188,8 +188,9 @@ private slots:
             index.append(in);
             QStringList players;
             for (int p = 0; p < i % 4; ++p)
-                players << QStringLiteral("%1Player%2 b").arg(p ? QString() : QStringLiteral("x"))
-                                                          .arg(i * 10 + p);
+                players << QStringLiteral("%1Player%2 b")
+                               .arg(p ? QString() : QStringLiteral("x"))
+                               .arg(i * 10 + p);
             servers.append({QString::number(i), in.name, in.address, players, {}, {}});
         }
         std::vector<FilterOptions> cases(8);
@@ -214,8 +215,8 @@ private slots:
 
         const PlayerIndex players(servers);
         QCOMPARE(players.playerCount(), 450);
-        for (const char *text : {"player1", "XPLAYER2", "/^x", "/b$", "/\\Ap", "/r1(?=2)", "/r\\d+ b",
-                                 "/\\s", "/y*", "/2\\n", "/^$", "/[unclosed"}) {
+        for (const char *text : {"player1", "XPLAYER2", "/^x", "/b$", "/\\Ap", "/r1(?=2)",
+                                 "/r\\d+ b", "/\\s", "/y*", "/2\\n", "/^$", "/[unclosed"}) {
             const PlayerSearch search(QString::fromLatin1(text));
             const QList<PlayerMatch> quick = search.run(players, 100000);
             QList<PlayerMatch> alone;
@@ -244,13 +245,15 @@ private slots:
         for (quint32 i = 1; i <= 4; ++i)
             servers.upsertListed(key(i), QStringLiteral("list"), {});
         // A name in green letters, a locked ctf server, an empty one, one that is silent.
-        servers.setAnswer(key(1), answer("\\hostname\\\xd2\xef\xe3\xeb\xe5\xf4 Arena\\mapname\\q2dm1"
-                                         "\\maxclients\\2\\deathmatch\\1",
-                                         "1 20 \"a\"\n2 30 \"b\"\n"),
+        servers.setAnswer(key(1),
+                          answer("\\hostname\\\xd2\xef\xe3\xeb\xe5\xf4 Arena\\mapname\\q2dm1"
+                                 "\\maxclients\\2\\deathmatch\\1",
+                                 "1 20 \"a\"\n2 30 \"b\"\n"),
                           35);
-        servers.setAnswer(key(2), answer("\\hostname\\Flags\\gamedir\\ctf\\needpass\\1\\maxclients\\8",
-                                         "1 20 \"c\"\n"),
-                          120);
+        servers.setAnswer(
+            key(2),
+            answer("\\hostname\\Flags\\gamedir\\ctf\\needpass\\1\\maxclients\\8", "1 20 \"c\"\n"),
+            120);
         servers.setAnswer(key(3), answer("\\hostname\\Quiet\\maxclients\\8"), 10);
         servers.setFailed(key(4), false);
         servers.setFavourites({key(3)});
@@ -282,7 +285,8 @@ private slots:
         o.hidePassworded = o.hideNotAnswered = true;
         o.maxGamePing = 50;
         proxy.setFilterOptions(o);
-        QCOMPARE(shownNames(proxy), (QStringList{QStringLiteral("Rocket Arena"), QStringLiteral("Quiet")}));
+        QCOMPARE(shownNames(proxy),
+                 (QStringList{QStringLiteral("Rocket Arena"), QStringLiteral("Quiet")}));
         o = {};
         o.favouritesOnly = true;
         proxy.setFilterOptions(o);

@@ -33,7 +33,10 @@ status::ServerStatus answer(const QByteArray &info, const QByteArray &players = 
     return *s;
 }
 
-model::ServerKey key(quint32 last) { return model::ServerKey::fromAddress(0x7f000000u | last, 27910); }
+model::ServerKey key(quint32 last)
+{
+    return model::ServerKey::fromAddress(0x7f000000u | last, 27910);
+}
 
 // Three answered servers: a green-lettered name with two players, a locked one with a
 // third, an empty one.
@@ -192,7 +195,9 @@ private slots:
         frmTarvex w(nullptr, frmTarvex::PingControl::Skip);
         QSignalSpy seen(&w, &frmTarvex::buddySeen);
         fill(w);
-        const auto refreshed = [&w] { emit w.refreshPipeline()->finished(RefreshPipeline::End::Done); };
+        const auto refreshed = [&w] {
+            emit w.refreshPipeline()->finished(RefreshPipeline::End::Done);
+        };
         refreshed();
         QCOMPARE(seen.size(), 1);
         QCOMPARE(seen[0][0].toString(), QStringLiteral("bob"));
