@@ -13,6 +13,8 @@
 #include "ui/ServerView.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -161,6 +163,31 @@ private slots:
         entry(w, "mnuRemoveFavourite")->trigger();
         QCOMPARE(sources::loadSources().size(), 1);
         QVERIFY(m_prompts->messages().isEmpty());
+    }
+
+    void copyOnlyAPlainConnectLine()
+    {
+        frmTarvex w(nullptr, frmTarvex::PingControl::Skip);
+        fill(w);
+        // A page row may hold any text where its address should be.
+        w.serverModel()->upsertListed(
+            {0, 0, QStringLiteral("x")}, QStringLiteral("page"),
+            {QStringLiteral("Odd"), QStringLiteral("1.2.3.4;quit"), {}, {}, true});
+        QApplication::clipboard()->setText(QStringLiteral("before"));
+        w.Grid1->setRow(w.Grid1->rowOf(key(2)));
+        entry(w, "mnuCopyConnect")->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("+connect 127.0.0.2:27910"));
+        w.Grid1->setRow(w.Grid1->rowOf({0, 0, QStringLiteral("x")}));
+        entry(w, "mnuCopyAddress")->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("1.2.3.4;quit"));
+        entry(w, "mnuCopyConnect")->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("1.2.3.4;quit"));
+        QCOMPARE(m_prompts->messages().size(), 1);
+        // Nor can it be a favourite: the favourites hold addresses only.
+        entry(w, "mnuAddFavourite")->trigger();
+        QCOMPARE(m_prompts->messages().size(), 2);
+        QVERIFY(sources::loadSources().size() == 1
+                && sources::loadSources()[0].kind != sources::SourceKind::Favourites);
     }
 
     void findPlayerChoosesAServer()
