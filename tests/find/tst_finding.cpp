@@ -11,6 +11,7 @@
 #include "support/PromptRecorder.h"
 #include "support/TestSupport.h"
 #include "ui/ServerView.h"
+#include "Q2Responder.h"
 
 #include <QAction>
 #include <QApplication>
@@ -22,6 +23,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QUdpSocket>
 
 using namespace tarvex;
 using namespace tarvex::test;
@@ -188,6 +190,30 @@ private slots:
         QCOMPARE(m_prompts->messages().size(), 2);
         QVERIFY(sources::loadSources().size() == 1
                 && sources::loadSources()[0].kind != sources::SourceKind::Favourites);
+    }
+
+    void refreshThisServer()
+    {
+        QUdpSocket probe;
+        QVERIFY(probe.bind(QHostAddress::LocalHost, 0));
+        tools::Q2ServerConfig config;
+        config.port = probe.localPort();
+        probe.close();
+        config.info = "\\hostname\\Fresh\\gamedir\\action\\needpass\\1\\maxclients\\4";
+        config.players = {{3, 40, "Dee"}};
+        tools::Q2Responder responder;
+        QVERIFY(responder.addServer(config));
+
+        frmTarvex w(nullptr, frmTarvex::PingControl::Skip);
+        const auto k = model::ServerKey::fromAddress(0x7f000001u, config.port);
+        w.serverModel()->upsertListed(k, QStringLiteral("list"), {});
+        w.Grid1->setRow(1);
+        entry(w, "mnuRefreshServer")->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(w.serverModel()->find(k)->answered(), 5000);
+        QCOMPARE(w.Grid1->TextMatrix(1, frmTarvex::ColName), QStringLiteral("Fresh"));
+        QCOMPARE(w.Grid1->TextMatrix(1, model::ServerModel::ColMod), QStringLiteral("action"));
+        QVERIFY(!w.Grid1->TextMatrix(1, model::ServerModel::ColLock).isEmpty());
+        QTRY_COMPARE(w.lblShown->text(), QStringLiteral("showing 1 of 1 servers, 1 player"));
     }
 
     void findPlayerChoosesAServer()
