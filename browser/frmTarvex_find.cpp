@@ -737,7 +737,8 @@ void frmTarvex::setAutoRefreshMinutes(int minutes)
 bool frmTarvex::autoRefreshDue()
 {
     // Never over what the user started: a refresh, a ping, a details query or a box.
-    if (m_closing || refreshRunning() || pingRunning() || m_moreInfo
+    const bool detailsLoading = m_moreInfo && m_moreInfo->state() == frmMoreInfo::State::Loading;
+    if (m_closing || refreshRunning() || pingRunning() || detailsLoading
         || QApplication::activeModalWidget() || !cmdRefresh->isEnabled())
         return false;
     cmdRefresh_Click();
