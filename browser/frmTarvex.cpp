@@ -47,7 +47,9 @@ frmTarvex::frmTarvex(QWidget *parent, PingControl ping)
     buildMenus();
     setUpRefresh();
     wireHandlers();
-    setUpJoin(); // info pane and joining
+    // Filter bar, extra columns, favourites, buddies, the server menu and keys.
+    setUpFinding();
+    setUpJoin(); // info pane and joining, with their entries in the server menu
     if (ping == PingControl::Load)
         createPingControl(hosting::defaultSearch());
     setUpHistory();
@@ -247,8 +249,7 @@ void frmTarvex::wireHandlers()
     });
     connect(mnuRemoteConsole, &QAction::triggered, this, &frmTarvex::mnuRemoteConsole_Click);
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this, &frmTarvex::cancelStatusRefresh);
-    connect(escape, &QShortcut::activated, this, &frmTarvex::stopWaitingForSlot);
+    connect(escape, &QShortcut::activated, this, &frmTarvex::escapePressed);
     connect(Grid1, &ServerView::DblClick, this, &frmTarvex::Grid1_DblClick);
     connect(Grid1, &ServerView::MouseDown, this, &frmTarvex::Grid1_MouseDown);
 }

@@ -4,16 +4,21 @@
 #include <QPointer>
 #include <QString>
 #include <map>
+#include <memory>
 
 #include "core/browser/ServerPing.h"
+#include "core/model/ServerKey.h"
 #include "core/pipeline/RefreshPipeline.h"
 #include "core/sources/SourceSettings.h"
 
 class QAction;
+class QActionGroup;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QPushButton;
 class QSplitter;
+class QTimer;
 
 namespace tarvex {
 
@@ -26,6 +31,16 @@ class ServerModel;
 class HttpTransfer;
 class frmAbout;
 class frmMoreInfo;
+class frmFindPlayer;
+namespace buddies {
+class Notifier;
+}
+namespace filter {
+class BuddyWatch;
+}
+namespace geo {
+class CountryLookup;
+}
 namespace hosting {
 class PingControl;
 struct SearchPath;
@@ -158,7 +173,6 @@ public:
     QSplitter *infoSplit = nullptr; // the grid above, the info pane below
     InfoPane *infoPane = nullptr;
     QAction *mnuInfoPane = nullptr; // View › Server Info Pane
-    QMenu *mnuServer = nullptr;
     QAction *mnuJoin = nullptr;
     QAction *mnuJoinPassword = nullptr;
     QAction *mnuJoinWhenFree = nullptr;
@@ -195,8 +209,39 @@ private:
     void joinRow(int row, bool withPassword);
     void gameStarted(const QString &address);
     // ---- end of info pane and joining ----
+    // --- finding games (frmTarvex_find.cpp): filter bar, columns, favourites, buddies,
+    // the server menu, auto refresh and keys ---
+    QLineEdit *txtFilter = nullptr; // the quick filter above the grid
+    QLabel *lblShown = nullptr; // "showing K of N servers, P players"
+    QMenu *mnuServer = nullptr; // the selected server's commands; also the grid's menu
+    QMenu *mnuColumns = nullptr;
+    QMenu *mnuFilter = nullptr;
+    QMenu *mnuAutoRefresh = nullptr;
+    QAction *mnuFindPlayer = nullptr;
+    QAction *mnuBuddies = nullptr;
+    // The server menu, built once: another command is appended to what it returns.
+    QMenu *serverMenu();
+    // Starts the game on the selected server, as a double-click on its row does.
+    void joinSelected();
+    // Adds the selected server to the favourites, or takes it off.
+    void addFavourite();
+    void removeFavourite();
+    // Esc: stops a refresh; with none running, clears the quick filter.
+    void escapePressed();
+    // Applies the filter again and writes the count beside the status line.
+    void updateShown();
+    // The minutes between automatic refreshes; 0: off.
+    int autoRefreshMinutes() const { return m_autoRefreshMinutes; }
+    void setAutoRefreshMinutes(int minutes);
+    // The automatic refresh's turn: it starts a refresh unless the user is busy with one,
+    // a ping or a details query. Returns whether it started one.
+    bool autoRefreshDue();
+    buddies::Notifier *buddyNotifier() const { return m_notifier; }
+    frmFindPlayer *findPlayerWindow() const; // null until Find Player is first opened
 
 signals:
+    // A buddy has been seen on a server where the last refresh did not find them.
+    void buddySeen(const QString &buddy, const QString &serverName);
     // Every text written into the status line, in order.
     void statusShown(const QString &text);
     // A refresh has ended, whichever way.
@@ -274,6 +319,39 @@ private:
     void setUpHistory();
     history::HistoryStore *m_history = nullptr;
     // --- end server history ---
+    // --- finding games (frmTarvex_find.cpp) ---
+    void setUpFinding();
+    void buildFindingMenus();
+    void readFilterOptions();
+    void storeFilterOptions();
+    void filterChanged();
+    void restoreColumns();
+    void storeColumns();
+    void loadFavourites();
+    bool saveFavourites(const QStringList &addresses);
+    void refreshOneServer();
+    void copySelected(bool connectLine);
+    void afterRefresh();
+    void findPlayer();
+    void editBuddies();
+    void showServerMenu(const QPoint &at);
+    void updateServerMenu();
+    QTimer *m_filterDelay = nullptr; // refilters a while after answers change the list
+    QTimer *m_autoRefresh = nullptr;
+    int m_autoRefreshMinutes = 0;
+    QActionGroup *m_autoRefreshGroup = nullptr;
+    QList<QAction *> m_filterActions; // the View › Filter toggles, in order
+    QAction *m_maxPing = nullptr;
+    QAction *m_favouriteAdd = nullptr;
+    QAction *m_favouriteRemove = nullptr;
+    QMenu *m_serverMenu = nullptr;
+    status::StatusEngine *m_oneServer = nullptr; // Refresh This Server
+    QList<model::ServerKey> m_oneServerKeys;
+    // Shared pointers: their deleters are made where the objects are, in the finding code.
+    std::shared_ptr<geo::CountryLookup> m_countries;
+    std::shared_ptr<filter::BuddyWatch> m_buddyWatch;
+    buddies::Notifier *m_notifier = nullptr;
+    QPointer<QWidget> m_findPlayer; // the Find Player window
 };
 
 } // namespace tarvex

@@ -315,19 +315,18 @@ void frmTarvex::setUpJoin()
         Settings::SaveSetting(WindowSection, KeyPaneShown, Settings::boolToText(on));
     });
 
-    // Alt+S belongs to "Ping Selected &Server" already; two owners of one key would
-    // leave both without it.
-    mnuServer = new QMenu(QStringLiteral("S&erver"), this);
-    mnuServer->setObjectName(QStringLiteral("mnuServer"));
-    menuBar()->insertMenu(mnuTools->menuAction(), mnuServer);
-    mnuJoin = mnuServer->addAction(QStringLiteral("&Join"));
-    mnuJoin->setObjectName(QStringLiteral("mnuJoin"));
-    mnuJoinPassword = mnuServer->addAction(QStringLiteral("Join with &Password..."));
+    // The joins go into the server menu (the menu bar's and the grid's), after its Join,
+    // which starts the game as a double-click does: asking for a password when needed.
+    QMenu *menu = serverMenu();
+    mnuJoin = menu->findChild<QAction *>(QStringLiteral("mnuJoin"));
+    const QList<QAction *> entries = menu->actions();
+    QAction *afterJoin = entries.value(entries.indexOf(mnuJoin) + 1);
+    mnuJoinPassword = new QAction(QStringLiteral("Join with &Password..."), menu);
     mnuJoinPassword->setObjectName(QStringLiteral("mnuJoinPassword"));
-    mnuJoinWhenFree = mnuServer->addAction(QStringLiteral("Join When &Free"));
+    mnuJoinWhenFree = new QAction(QStringLiteral("Join When &Free"), menu);
     mnuJoinWhenFree->setObjectName(QStringLiteral("mnuJoinWhenFree"));
     mnuJoinWhenFree->setCheckable(true); // checked while waiting
-    connect(mnuJoin, &QAction::triggered, this, &frmTarvex::mnuJoin_Click);
+    menu->insertActions(afterJoin, {mnuJoinPassword, mnuJoinWhenFree});
     connect(mnuJoinPassword, &QAction::triggered, this, &frmTarvex::mnuJoinPassword_Click);
     connect(mnuJoinWhenFree, &QAction::triggered, this, [this] {
         // The check mark follows the wait, not Qt's own toggle.

@@ -15,6 +15,13 @@ constexpr int MaxLines = 2000; // more lines than anyone reads; keeps each keyst
 }
 
 frmFindPlayer::frmFindPlayer(ServerSource servers, QWidget *parent)
+    : frmFindPlayer(IndexSource([servers = std::move(servers)] {
+                        return std::make_shared<const filter::PlayerIndex>(servers());
+                    }),
+                    parent)
+{ }
+
+frmFindPlayer::frmFindPlayer(IndexSource servers, QWidget *parent)
     : QDialog(parent),
       m_servers(std::move(servers)),
       m_text(new QLineEdit(this)),
@@ -55,7 +62,9 @@ void frmFindPlayer::search()
         m_message->setText(search.errorMessage());
         return;
     }
-    const QList<filter::PlayerMatch> found = search.run(m_servers(), MaxLines + 1);
+    const std::shared_ptr<const filter::PlayerIndex> servers = m_servers();
+    const QList<filter::PlayerMatch> found =
+        servers ? search.run(*servers, MaxLines + 1) : QList<filter::PlayerMatch>();
     for (int i = 0; i < found.size() && i < MaxLines; ++i) {
         const filter::PlayerMatch &match = found[i];
         auto *item = new QListWidgetItem(

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <functional>
+#include <memory>
 
 class QLabel;
 class QLineEdit;
@@ -22,8 +23,13 @@ class frmFindPlayer : public QDialog
 public:
     using ServerSource = std::function<QList<filter::SearchServer>()>;
 
+    using IndexSource = std::function<std::shared_ptr<const filter::PlayerIndex>()>;
+
     // servers is asked afresh on every search, so the list follows the latest refresh.
     explicit frmFindPlayer(ServerSource servers, QWidget *parent = nullptr);
+    // The same, from servers made ready for searching (kept by the caller until the
+    // list changes, so that a keystroke does not gather every player again).
+    explicit frmFindPlayer(IndexSource servers, QWidget *parent = nullptr);
 
     QLineEdit *searchField() const { return m_text; }
     QListWidget *results() const { return m_results; }
@@ -38,7 +44,7 @@ public slots:
 private:
     void choose(QListWidgetItem *item);
 
-    ServerSource m_servers;
+    IndexSource m_servers;
     QLineEdit *m_text;
     QListWidget *m_results;
     QLabel *m_message;

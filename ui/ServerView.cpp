@@ -2,14 +2,82 @@
 
 #include "core/grid/Grid.h"
 
+#include <QHash>
 #include <QHeaderView>
+#include <QIcon>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStyledItemDelegate>
 #include <QItemSelectionModel>
 
 namespace tarvex {
 
 namespace {
 constexpr int DefaultColWidth = 960; // twips
-}
+
+// Draws what the model marks but does not write: a star before a favourite's name, a
+// bold name where a buddy plays, the country's flag, and a padlock for a server that
+// asks for a password (the font may have no padlock letter).
+class MarkDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        using M = model::ServerModel;
+        if (index.column() == M::ColName) {
+            if (index.data(M::FavouriteRole).toBool())
+                option->text = QString(QChar(0x2605)) + u' ' + option->text;
+            if (index.data(M::BuddyRole).toBool())
+                option->font.setBold(true);
+        } else if (index.column() == M::ColCountry) {
+            const QString flag = index.data(M::FlagRole).toString();
+            if (!flag.isEmpty()) {
+                auto icon = m_flags.constFind(flag);
+                if (icon == m_flags.constEnd())
+                    icon = m_flags.insert(flag, QIcon(flag));
+                option->icon = *icon;
+                option->decorationSize = QSize(16, 11);
+                option->features |= QStyleOptionViewItem::HasDecoration;
+            }
+        } else if (index.column() == M::ColLock && !option->text.isEmpty()) {
+            option->text.clear();
+        }
+    }
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::paint(painter, option, index);
+        if (index.column() != model::ServerModel::ColLock || index.data().toString().isEmpty())
+            return;
+        const int h = qMin(option.rect.height() - 4, 12);
+        const QRect body(option.rect.left() + 4, option.rect.center().y() - h / 2 + h / 3, h,
+                         h - h / 3);
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        const QColor ink = option.palette.color(
+            option.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text);
+        painter->setPen(QPen(ink, 1.5));
+        QPainterPath shackle;
+        shackle.moveTo(body.left() + 2.5, body.top());
+        shackle.arcTo(QRectF(body.left() + 2.5, body.top() - h / 3.0 - 1, body.width() - 5,
+                             2 * (h / 3.0) + 2),
+                      180, -180);
+        painter->drawPath(shackle);
+        painter->setBrush(ink);
+        painter->drawRect(body);
+        painter->restore();
+    }
+
+private:
+    mutable QHash<QString, QIcon> m_flags;
+};
+
+} // namespace
 
 ServerView::ServerView(model::ServerModel *servers, QWidget *parent)
     : TitledGrid(parent),
@@ -21,6 +89,7 @@ ServerView::ServerView(model::ServerModel *servers, QWidget *parent)
     m_proxy->setDynamicSortFilter(false);
     m_proxy->setSourceModel(servers);
     setModel(m_proxy);
+    setItemDelegate(new MarkDelegate(this));
     QHeaderView *header = horizontalHeader();
     header->setDefaultSectionSize(twipsToPixels(DefaultColWidth));
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -140,6 +209,26 @@ void ServerView::sortAgain()
     m_col = m_sortColumn;
     Sort();
     m_col = col;
+}
+
+QPoint ServerView::pressPosition(QMouseEvent *event, QWidget *source) const
+{
+    QPoint p = TitledGrid::pressPosition(event, source);
+    if (source == horizontalHeader()->viewport()) {
+        // Columns may be moved or hidden: a press on a title is reported where that
+        // column would lie with every column in its own order, so that the handlers'
+        // sum of widths finds the column pressed.
+        const int col = horizontalHeader()->logicalIndexAt(event->position().toPoint());
+        if (col >= 0) {
+            int twips = 0;
+            for (int c = 0; c < col; ++c)
+                twips += ColWidth(c);
+            const int inside =
+                event->position().toPoint().x() - horizontalHeader()->sectionViewportPosition(col);
+            p.setX(twipsToPixels(twips) + qBound(1, inside, twipsToPixels(ColWidth(col)) - 1));
+        }
+    }
+    return p;
 }
 
 void ServerView::currentChanged(const QModelIndex &current, const QModelIndex &previous)

@@ -54,6 +54,7 @@ public:
     void sortAgain();
 
 protected:
+    QPoint pressPosition(QMouseEvent *event, QWidget *source) const override;
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
 
 private:

@@ -70,9 +70,14 @@ QPoint TitledGrid::cellCenter(int row, int col) const
     return viewport()->mapTo(this, rect.center());
 }
 
+QPoint TitledGrid::pressPosition(QMouseEvent *event, QWidget *source) const
+{
+    return source->mapTo(this, event->position().toPoint());
+}
+
 void TitledGrid::emitMouseDown(QMouseEvent *event, QWidget *source)
 {
-    const QPoint p = source->mapTo(this, event->position().toPoint());
+    const QPoint p = pressPosition(event, source);
     emit MouseDown(buttonCode(event->button()), shiftState(event->modifiers()),
                    double(pixelsToTwips(p.x())), double(pixelsToTwips(p.y())));
 }
@@ -83,7 +88,10 @@ bool TitledGrid::eventFilter(QObject *watched, QEvent *event)
         QWidget *source = horizontalHeader()->viewport();
         if (event->type() == QEvent::MouseButtonPress) {
             emitMouseDown(static_cast<QMouseEvent *>(event), source);
-            return true; // the title row is never made current
+            // The title row is never made current; a left press may still start
+            // dragging a column to another place where columns move.
+            return !(horizontalHeader()->sectionsMovable()
+                     && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton);
         }
         if (event->type() == QEvent::MouseButtonDblClick) {
             // The second press of a double-click, then the double-click itself.

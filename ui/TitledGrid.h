@@ -26,6 +26,9 @@ signals:
     void DblClick();
 
 protected:
+    // Where a press lies, in this widget's pixels; a grid whose columns move may report
+    // another place.
+    virtual QPoint pressPosition(QMouseEvent *event, QWidget *source) const;
     // The height of one row, title row included, in pixels.
     int rowPixels() const { return m_rowPixels; }
 

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <vector>
+
 // Which servers the grid shows: the quick text and the View › Filter toggles.
 namespace tarvex::filter {
 
@@ -51,6 +53,37 @@ public:
 private:
     FilterOptions m_options;
     QString m_lower;
+};
+
+// The filter's view of many servers at once: their folded texts in one buffer and their
+// numbers side by side, so that a keystroke is one pass over contiguous memory rather
+// than a visit to every server's own strings.
+class FilterIndex
+{
+public:
+    void clear();
+    void reserve(int servers);
+    // Adds the next server (its folded text is made here when prepare() was not called).
+    void append(const FilterInput &server);
+    int size() const { return int(m_numbers.size()); }
+
+    // Marks each server the options keep (accepted[i] for the i-th appended server) and
+    // returns how many that is.
+    int apply(const FilterOptions &options, std::vector<char> &accepted) const;
+
+private:
+    struct Numbers
+    {
+        int players;
+        int maxPlayers;
+        int gamePing;
+        bool answered;
+        bool passworded;
+        bool favourite;
+    };
+    QString m_folded; // each server's folded text followed by a line break
+    std::vector<qsizetype> m_start; // where each server's text starts, and the end
+    std::vector<Numbers> m_numbers;
 };
 
 // Whether the server stays in the grid (for one server; a ServerFilter for many).

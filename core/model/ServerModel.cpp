@@ -3,6 +3,7 @@
 #include "core/status/StatusReply.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <algorithm>
 #include <numeric>
 
@@ -10,6 +11,8 @@ namespace tarvex::model {
 
 const QString ServerModel::NoAnswerMark = QStringLiteral("(no answer)");
 const QString ServerModel::DownMark = QStringLiteral("(down)");
+// A padlock; the view draws it as a picture when the font has none.
+const QString ServerModel::LockMark = QString(QChar(0xD83D)) + QChar(0xDD12);
 
 namespace {
 
@@ -97,6 +100,12 @@ QString ServerModel::displayText(const ServerRecord &r, int column)
             return r.map;
         return r.listed.map;
     case ColPing: return r.pingMs >= 0 ? QString::number(r.pingMs) : r.pingError;
+    case ColGamePing:
+        return r.answered() && r.queryRttMs >= 0 ? QString::number(r.queryRttMs) : QString();
+    case ColMod: return r.answered() ? r.mod : QString();
+    case ColType: return r.answered() ? r.gameType : QString();
+    case ColLock: return r.answered() && r.passworded ? LockMark : QString();
+    case ColCountry: return r.country.toUpper();
     }
     return {};
 }
@@ -108,6 +117,10 @@ bool ServerModel::sortsLast(const ServerRecord &r, int column)
     switch (column) {
     case ColPlayers: return r.shownPlayers < 0;
     case ColPing: return r.pingMs < 0;
+    case ColGamePing: return !r.answered() || r.queryRttMs < 0;
+    case ColMod:
+    case ColType: return !r.answered();
+    case ColCountry: return r.country.isEmpty();
     }
     return false;
 }
@@ -141,6 +154,11 @@ bool ServerModel::lessByColumn(const ServerRecord &left, const ServerRecord &rig
             return left.foldedMap < right.foldedMap;
         return folded(left) < folded(right);
     case ColPing: return left.pingMs < right.pingMs;
+    case ColGamePing: return left.queryRttMs < right.queryRttMs;
+    case ColMod: return left.mod.compare(right.mod, Qt::CaseInsensitive) < 0;
+    case ColType: return left.gameType < right.gameType;
+    case ColLock: return left.passworded < right.passworded;
+    case ColCountry: return left.country < right.country;
     }
     return false;
 }
@@ -154,6 +172,22 @@ QVariant ServerModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole: return displayText(r, index.column());
     case KeyRole: return QVariant::fromValue(r.key);
+    case FavouriteRole: return r.favourite;
+    case BuddyRole: return r.buddy;
+    case Qt::ToolTipRole:
+        if (index.column() == ColLock && r.answered() && r.passworded)
+            return QStringLiteral("password protected");
+        return {};
+    case FlagRole: {
+        if (index.column() != ColCountry || r.country.isEmpty() || m_flagFolder.isEmpty())
+            return {};
+        auto flag = m_flagByCode.constFind(r.country);
+        if (flag == m_flagByCode.constEnd()) {
+            const QString path = m_flagFolder + u'/' + r.country + QStringLiteral(".png");
+            flag = m_flagByCode.insert(r.country, QFileInfo(path).isFile() ? path : QString());
+        }
+        return flag->isEmpty() ? QVariant() : QVariant(*flag);
+    }
     case SortRole:
         if (sortsLast(r, index.column()))
             return {};
@@ -161,6 +195,8 @@ QVariant ServerModel::data(const QModelIndex &index, int role) const
         case ColAddress: return r.key.isNumeric() ? QVariant(r.key.packed()) : QVariant(r.key.host);
         case ColPlayers: return r.shownPlayers;
         case ColPing: return r.pingMs;
+        case ColGamePing: return r.queryRttMs;
+        case ColLock: return r.passworded;
         default: return displayText(r, index.column());
         }
     }
@@ -172,7 +208,8 @@ QVariant ServerModel::headerData(int section, Qt::Orientation orientation, int r
     if (orientation != Qt::Horizontal
         || (role != Qt::DisplayRole && role != Qt::AccessibleTextRole))
         return QAbstractTableModel::headerData(section, orientation, role);
-    static const char *const titles[] = {"Server List", "Address", "Players", "Map", "Ping"};
+    static const char *const titles[] = {"Server List", "Address", "Players", "Map",  "Ping",
+                                         "Game Ping",   "Mod",     "Type",    "Lock", "Country"};
     if (section < 0 || section >= ColumnCount)
         return {};
     return QLatin1String(titles[section]);
@@ -226,6 +263,9 @@ int ServerModel::upsertListed(const ServerKey &key, const QString &source, const
         r.sources.append(source);
         r.listed = texts;
         refreshSortValues(r);
+        if (m_countryOf)
+            r.country = m_countryOf(key);
+        r.favourite = m_favourites.contains(key);
         m_records.append(std::move(r));
         m_rowByKey.insert(key, row);
         if (!m_batchDepth)
@@ -278,18 +318,19 @@ bool ServerModel::setAsking(const ServerKey &key)
 bool ServerModel::setAnswer(const ServerKey &key, const status::ServerStatus &answer, int rttMs,
                             qint64 atMs)
 {
-    return update(key, ColName, ColMap, [&](ServerRecord &r) {
+    return update(key, ColName, ColumnCount - 1, [&](ServerRecord &r) {
         r.state = ServerState::Answered;
         r.takeAnswer(answer);
         r.queryRttMs = rttMs;
         r.answeredAtMs = atMs ? atMs : QDateTime::currentMSecsSinceEpoch();
         refreshSortValues(r);
+        markBuddy(r);
     });
 }
 
 bool ServerModel::setFailed(const ServerKey &key, bool down)
 {
-    return update(key, ColName, ColMap, [&](ServerRecord &r) {
+    return update(key, ColName, ColumnCount - 1, [&](ServerRecord &r) {
         r.state = down ? ServerState::Down : ServerState::NoAnswer;
         refreshSortValues(r);
     });
@@ -311,6 +352,63 @@ bool ServerModel::setPingError(const ServerKey &key, const QString &error)
     });
 }
 
+void ServerModel::setCountryLookup(CountryOf lookup, QString flagFolder)
+{
+    m_countryOf = std::move(lookup);
+    m_flagFolder = std::move(flagFolder);
+    m_flagByCode.clear();
+    for (ServerRecord &r : m_records)
+        r.country = m_countryOf ? m_countryOf(r.key) : QString();
+    if (!m_records.isEmpty())
+        emit dataChanged(index(0, ColCountry), index(rowCount() - 1, ColCountry));
+}
+
+void ServerModel::setFavourites(const QSet<ServerKey> &favourites)
+{
+    m_favourites = favourites;
+    for (int row = 0; row < m_records.size(); ++row) {
+        ServerRecord &r = m_records[row];
+        const bool favourite = m_favourites.contains(r.key);
+        if (favourite == r.favourite)
+            continue;
+        r.favourite = favourite;
+        if (!m_batchDepth)
+            emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+    }
+}
+
+void ServerModel::setBuddies(const QStringList &names)
+{
+    m_buddies.clear();
+    for (const QString &name : names)
+        if (!name.trimmed().isEmpty())
+            m_buddies.insert(name.trimmed().toCaseFolded());
+    for (int row = 0; row < m_records.size(); ++row) {
+        ServerRecord &r = m_records[row];
+        const bool before = r.buddy;
+        markBuddy(r);
+        if (before != r.buddy && !m_batchDepth)
+            emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+    }
+}
+
+bool ServerModel::isBuddyName(const QString &playerName) const
+{
+    return !m_buddies.isEmpty() && m_buddies.contains(playerName.trimmed().toCaseFolded());
+}
+
+void ServerModel::markBuddy(ServerRecord &r) const
+{
+    r.buddy = false;
+    if (m_buddies.isEmpty() || !r.answered() || r.playerCount() == 0)
+        return;
+    for (const PlayerInfo &p : r.players())
+        if (isBuddyName(p.name)) {
+            r.buddy = true;
+            return;
+        }
+}
+
 const ServerRecord *ServerModel::find(const ServerKey &key) const
 {
     const int row = rowOf(key);
@@ -325,8 +423,114 @@ ServerSortProxy::ServerSortProxy(QObject *parent)
 
 void ServerSortProxy::setSourceModel(QAbstractItemModel *model)
 {
+    if (m_model)
+        disconnect(m_model, nullptr, this, nullptr);
     m_model = qobject_cast<ServerModel *>(model);
+    // Told before the proxy's own handlers run, so that new rows are never judged by
+    // the marks of the rows they replace.
+    if (m_model) {
+        connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this,
+                &ServerSortProxy::modelChanged);
+        connect(m_model, &QAbstractItemModel::rowsAboutToBeInserted, this,
+                &ServerSortProxy::modelChanged);
+        connect(m_model, &QAbstractItemModel::dataChanged, this, [this] { m_indexStale = true; });
+    }
     QSortFilterProxyModel::setSourceModel(model);
+}
+
+void ServerSortProxy::modelChanged()
+{
+    m_indexStale = true;
+    m_accepted.clear();
+    m_rank.clear();
+    m_last.clear();
+}
+
+filter::FilterInput ServerSortProxy::filterInput(const ServerRecord &r)
+{
+    filter::FilterInput in;
+    in.name = ServerModel::displayText(r, ServerModel::ColName);
+    in.map = ServerModel::displayText(r, ServerModel::ColMap);
+    in.mod = r.answered() ? r.mod : QString();
+    in.address = ServerModel::displayText(r, ServerModel::ColAddress);
+    in.players = qMax(0, r.shownPlayers);
+    in.maxPlayers = qMax(0, r.shownMax);
+    in.answered = r.answered();
+    in.passworded = r.answered() && r.passworded;
+    in.favourite = r.favourite;
+    in.gamePing = r.answered() ? r.queryRttMs : -1;
+    return in;
+}
+
+void ServerSortProxy::setFilterOptions(const filter::FilterOptions &options)
+{
+    if (options == m_options)
+        return;
+    m_options = options;
+    refilter();
+}
+
+void ServerSortProxy::gather()
+{
+    const int rows = m_model->rowCount();
+    m_index.clear();
+    m_index.reserve(rows);
+    m_players.assign(size_t(rows), 0);
+    m_buddy.assign(size_t(rows), 0);
+    for (int row = 0; row < rows; ++row) {
+        const ServerRecord &r = m_model->record(row);
+        m_index.append(filterInput(r));
+        m_players[size_t(row)] = r.answered() ? r.playerCount() : 0;
+        m_buddy[size_t(row)] = r.buddy ? 1 : 0;
+    }
+    m_indexStale = false;
+}
+
+void ServerSortProxy::refilter()
+{
+    m_accepted.clear();
+    if (m_model && (m_indexStale || m_index.size() != m_model->rowCount()))
+        gather();
+    if (m_model && filtering())
+        m_index.apply(m_options, m_accepted);
+    invalidateFilter();
+}
+
+bool ServerSortProxy::filterAcceptsRow(int sourceRow, const QModelIndex &) const
+{
+    if (!m_model || !filtering())
+        return true;
+    if (size_t(sourceRow) < m_accepted.size())
+        return m_accepted[size_t(sourceRow)] != 0;
+    // A row listed since the last filtering is judged alone.
+    return filter::accepts(m_options, filterInput(m_model->record(sourceRow)));
+}
+
+ServerModel::Totals ServerSortProxy::shownTotals() const
+{
+    ServerModel::Totals totals;
+    if (!m_model)
+        return totals;
+    totals.servers = rowCount();
+    const int rows = m_model->rowCount();
+    if (!m_indexStale && m_players.size() == size_t(rows)
+        && (!filtering() || m_accepted.size() == size_t(rows))) {
+        // The counts gathered at the last filtering, over the rows it kept.
+        for (size_t row = 0; row < size_t(rows); ++row) {
+            if (filtering() && !m_accepted[row])
+                continue;
+            totals.players += m_players[row];
+            totals.withBuddies += m_buddy[row];
+        }
+        return totals;
+    }
+    for (int row = 0; row < totals.servers; ++row) {
+        const ServerRecord &r = m_model->record(mapToSource(index(row, 0)).row());
+        if (r.answered())
+            totals.players += r.playerCount();
+        totals.withBuddies += r.buddy ? 1 : 0;
+    }
+    return totals;
 }
 
 void ServerSortProxy::sort(int column, Qt::SortOrder order)
@@ -357,17 +561,22 @@ void ServerSortProxy::sort(int column, Qt::SortOrder order)
             m_rank[byValue[i]] = rank;
         }
     }
+    m_sorting = true;
     QSortFilterProxyModel::sort(column, order);
-    m_rank.clear();
-    m_last.clear();
+    m_sorting = false;
+    // The ranks stay for later filtering, which then keeps this order without comparing
+    // texts again; a change of the list drops them.
 }
 
 bool ServerSortProxy::lessThan(const QModelIndex &left, const QModelIndex &right) const
 {
     if (!m_model)
         return QSortFilterProxyModel::lessThan(left, right);
-    if (!m_rank.isEmpty()) {
-        // Within sort(): the ready ranks alone, without touching the records.
+    // Within sort(), and outside it while the order is the one last shown: the ready
+    // ranks alone, without touching the records. A view that sorts as values change
+    // compares the values themselves.
+    if ((m_sorting || !dynamicSortFilter()) && left.row() < m_rank.size()
+        && right.row() < m_rank.size() && m_last.size() == m_rank.size()) {
         const bool leftLast = m_last[left.row()];
         if (leftLast != m_last[right.row()])
             return sortOrder() == Qt::AscendingOrder ? !leftLast : leftLast;

@@ -3,11 +3,17 @@
 #include "core/model/ServerKey.h"
 #include "core/model/ServerRecord.h"
 
+#include "core/filter/ServerFilter.h"
+
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QSortFilterProxyModel>
 #include <QVariant>
+
+#include <functional>
+#include <vector>
 
 namespace tarvex::model {
 
@@ -17,11 +23,27 @@ class ServerModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
-    enum Column { ColName = 0, ColAddress, ColPlayers, ColMap, ColPing, ColumnCount };
+    enum Column {
+        ColName = 0,
+        ColAddress,
+        ColPlayers,
+        ColMap,
+        ColPing,
+        ColGamePing, // the status query's round trip
+        ColMod,
+        ColType,
+        ColLock, // a mark for a password-protected server
+        ColCountry,
+        ColumnCount
+    };
     enum Role {
         SortRole = Qt::UserRole + 1, // the typed value a column sorts by
         KeyRole, // the row's ServerKey
+        FavouriteRole, // bool: one of the user's favourites
+        BuddyRole, // bool: a buddy is playing there
+        FlagRole, // the country's flag picture (a file path), when there is one
     };
+    static const QString LockMark;
 
     // Texts of the cells that tell a server did not answer.
     static const QString NoAnswerMark;
@@ -69,6 +91,21 @@ public:
     bool setPing(const ServerKey &key, int ms);
     bool setPingError(const ServerKey &key, const QString &error);
 
+    // The country of a server, asked once when it is listed (empty: unknown).
+    using CountryOf = std::function<QString(const ServerKey &)>;
+    void setCountryLookup(CountryOf lookup, QString flagFolder = {});
+    // Marks the favourites and the servers a buddy plays on.
+    void setFavourites(const QSet<ServerKey> &favourites);
+    void setBuddies(const QStringList &names);
+    bool isBuddyName(const QString &playerName) const;
+    // Servers listed, servers that answered, and the players on them.
+    struct Totals
+    {
+        int servers = 0;
+        int players = 0;
+        int withBuddies = 0;
+    };
+
     int rowOf(const ServerKey &key) const { return m_rowByKey.value(key, -1); }
     const ServerRecord &record(int row) const { return m_records.at(row); }
     const ServerRecord *find(const ServerKey &key) const;
@@ -89,13 +126,22 @@ private:
     template<typename F>
     bool update(const ServerKey &key, int firstColumn, int lastColumn, F change);
 
+    void markBuddy(ServerRecord &r) const;
+
     QList<ServerRecord> m_records;
     QHash<ServerKey, int> m_rowByKey;
+    CountryOf m_countryOf;
+    QString m_flagFolder;
+    mutable QHash<QString, QString> m_flagByCode;
+    QSet<ServerKey> m_favourites;
+    QSet<QString> m_buddies; // folded names
     int m_batchDepth = 0;
 };
 
 // Sorts the servers by the typed value of the pressed column; servers that did not
-// answer (or have no value there) stay after the others in both directions.
+// answer (or have no value there) stay after the others in both directions. It also
+// leaves out the servers the filter does not keep; rows are filtered when the filter
+// changes or refilter() is called, never under the user's pointer as answers come in.
 class ServerSortProxy : public QSortFilterProxyModel
 {
     Q_OBJECT
@@ -105,14 +151,37 @@ public:
     ServerModel *serverModel() const { return m_model; }
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
+    void setFilterOptions(const filter::FilterOptions &options);
+    const filter::FilterOptions &filterOptions() const { return m_options; }
+    // Applies the filter again to what the model holds now.
+    void refilter();
+    // The servers shown and the players on them.
+    ServerModel::Totals shownTotals() const;
+
+    // The values the filter reads from a server.
+    static filter::FilterInput filterInput(const ServerRecord &r);
+
 protected:
     bool lessThan(const QModelIndex &left, const QModelIndex &right) const override;
+    bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
 
 private:
+    void modelChanged();
+    void gather(); // the index and the counts, from what the model holds now
+    bool filtering() const { return m_options != filter::FilterOptions(); }
+
     ServerModel *m_model = nullptr;
-    // While sort() runs, per source row: its place by value, and whether it goes last.
+    // Per source row, as of the last sort: its place by value, and whether it goes last.
     QList<int> m_rank;
     QList<bool> m_last;
+    bool m_sorting = false; // sort() is running: the ranks are fresh
+    filter::FilterOptions m_options;
+    filter::FilterIndex m_index;
+    bool m_indexStale = true;
+    std::vector<char> m_accepted; // by source row, as of the last filtering
+    // By source row, gathered with the index: the players counted and a buddy's mark.
+    std::vector<int> m_players;
+    std::vector<char> m_buddy;
 };
 
 } // namespace tarvex::model

@@ -1,5 +1,6 @@
 #include "core/model/ServerRecord.h"
 
+#include "core/filter/ServerFacts.h"
 #include "core/status/StatusReply.h"
 
 namespace tarvex::model {
@@ -111,6 +112,10 @@ void ServerRecord::takeAnswer(const status::ServerStatus &answer)
     map = std::move(shown.map);
     maxClients = shown.maxClients;
     playersText = std::move(shown.playersText);
+    const filter::ServerFacts facts = filter::serverFacts(answer.info);
+    mod = facts.mod;
+    gameType = facts.gameType;
+    passworded = facts.passworded;
     if (!answer.datagram.isEmpty() && answer.datagram.size() <= MaxKeptAnswerBytes) {
         // Read again from the datagram when asked for: a refresh of thousands of servers
         // takes their answers without copying a name or a rule. An outsized answer is

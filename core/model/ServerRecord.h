@@ -67,6 +67,15 @@ public:
     QString foldedMap;
     bool foldedStale = true; // the folded texts wait for the next sort that needs them
 
+    // What the last answer's rules say of the game: the mod ("gamedir", "baseq2" when
+    // empty), the game type and the password mark; empty and false before an answer.
+    QString mod;
+    QString gameType;
+    bool passworded = false;
+    QString country; // two lower-case letters, empty when unknown
+    bool favourite = false; // one of the user's favourites
+    bool buddy = false; // one of the user's buddies is playing there
+
     // The ICMP ping: milliseconds, or the failure text, or neither (not pinged).
     int pingMs = -1;
     QString pingError;
