@@ -45,6 +45,7 @@ QTableWidgetItem *numberItem(int value)
 InfoPane::InfoPane(QWidget *parent)
     : QWidget(parent),
       m_pages(new QStackedWidget(this)),
+      m_split(nullptr),
       m_words(new QLabel(this)),
       m_caption(new QLabel(this)),
       m_players(makeTable({tr("Player"), tr("Frags"), tr("Ping")}, tr("Players"), this)),
@@ -80,10 +81,20 @@ InfoPane::InfoPane(QWidget *parent)
     m_pages->addWidget(m_words);
     m_pages->addWidget(answerPage);
 
+    m_split = new QSplitter(Qt::Horizontal, this);
+    m_split->setChildrenCollapsible(false);
+    m_split->addWidget(m_pages);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 2, 0, 0);
-    layout->addWidget(m_pages);
+    layout->addWidget(m_split);
     showServer(nullptr, false);
+}
+
+void InfoPane::setSideWidget(QWidget *side)
+{
+    m_split->addWidget(side);
+    m_split->setStretchFactor(0, 3);
+    m_split->setStretchFactor(1, 2);
 }
 
 QString InfoPane::words() const
@@ -107,7 +118,9 @@ void InfoPane::showServer(const model::ServerRecord *server, bool asking)
         showWords(tr("Choose a server in the list to see its players and rules."));
         return;
     }
-    if (!server->answered()) {
+    // A server that answered before and is silent now still shows that last answer.
+    const bool lastAnswer = server->silent() && server->answeredAtMs > 0;
+    if (!server->answered() && !lastAnswer) {
         if (asking || server->state == model::ServerState::Asking)
             showWords(tr("Asking the server for its players and rules..."));
         else if (server->state == model::ServerState::Down)
@@ -128,8 +141,13 @@ void InfoPane::showServer(const model::ServerRecord *server, bool asking)
         parts << tr("map %1").arg(server->map);
     if (!server->playersText.isEmpty())
         parts << tr("%1 players").arg(server->playersText);
-    parts << tr("answered at %1")
-                 .arg(QDateTime::fromMSecsSinceEpoch(server->answeredAtMs).toString(u"HH:mm:ss"));
+    const QString at = QDateTime::fromMSecsSinceEpoch(server->answeredAtMs).toString(u"HH:mm:ss");
+    if (lastAnswer)
+        parts << (server->state == model::ServerState::Down
+                      ? tr("down now; its last answer, at %1").arg(at)
+                      : tr("no answer now; its last answer, at %1").arg(at));
+    else
+        parts << tr("answered at %1").arg(at);
     if (asking)
         parts << tr("asking again...");
     m_caption->setText(parts.join(QStringLiteral(" - ")));

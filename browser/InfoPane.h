@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QLabel;
+class QSplitter;
 class QStackedWidget;
 class QTableWidget;
 
@@ -30,12 +31,15 @@ public:
     // The line above the tables: name, map, players and when the server answered.
     QString caption() const;
     QTableWidget *playersTable() const { return m_players; }
+    // Puts a widget beside the server's answer (its history), shown whatever the answer.
+    void setSideWidget(QWidget *side);
     QTableWidget *rulesTable() const { return m_rules; }
 
 private:
     void showWords(const QString &text);
 
     QStackedWidget *m_pages;
+    QSplitter *m_split;
     QLabel *m_words;
     QLabel *m_caption;
     QTableWidget *m_players;

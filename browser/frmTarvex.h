@@ -209,6 +209,7 @@ private:
     void joinRow(int row, bool withPassword);
     void gameStarted(const QString &address);
     // ---- end of info pane and joining ----
+public:
     // --- finding games (frmTarvex_find.cpp): filter bar, columns, favourites, buddies,
     // the server menu, auto refresh and keys ---
     QLineEdit *txtFilter = nullptr; // the quick filter above the grid

@@ -4,11 +4,15 @@
 
 #include "core/history/HistoryStore.h"
 #include "core/model/ServerModel.h"
+#include "history/HistoryCharts.h"
 #include "history/HistoryDialog.h"
+#include "browser/InfoPane.h"
+#include "ui/ServerView.h"
 #include "ui/Dialogs.h"
 
 #include <QAction>
 #include <QDateTime>
+#include <QItemSelectionModel>
 #include <QMenu>
 #include <memory>
 
@@ -18,6 +22,16 @@ void frmTarvex::setUpHistory()
 {
     m_history = new history::HistoryStore(this);
     m_history->setRetentionDays(history::loadOptions().days);
+
+    // The chosen server's history beside its answer in the info pane.
+    auto *charts = new history::HistoryCharts(m_history, infoPane);
+    charts->setObjectName(QStringLiteral("HistoryCharts"));
+    infoPane->setSideWidget(charts);
+    const auto showChosen = [this, charts] {
+        charts->showServer(Grid1->keyAt(Grid1->Row()).value_or(model::ServerKey{}));
+    };
+    connect(Grid1->selectionModel(), &QItemSelectionModel::currentRowChanged, charts, showChosen);
+    connect(this, &frmTarvex::refreshFinished, charts, showChosen);
     // What the store has to tell (the database moved aside, recording stopped) goes
     // into the status line once, after the refresh's own texts.
     auto notes = std::make_shared<QStringList>();
@@ -48,6 +62,14 @@ void frmTarvex::setUpHistory()
             }
             if (!samples.isEmpty())
                 m_history->record(samples, QDateTime::currentSecsSinceEpoch());
+        }
+        // The "Last Seen" and "Peak Today" cells, from what the history now holds.
+        if (m_history->isOpen()) {
+            const qint64 now = QDateTime::currentSecsSinceEpoch();
+            m_servers->setHistoryFigures([this, now](const model::ServerKey &key) {
+                return std::pair<qint64, int>(m_history->lastSeen(key).value_or(0),
+                                              m_history->peakToday(key, now));
+            });
         }
         for (const QString &text : std::as_const(*notes))
             setStatus(text);

@@ -9,6 +9,7 @@
 #include <QPainterPath>
 #include <QStyledItemDelegate>
 #include <QItemSelectionModel>
+#include <QMouseEvent>
 
 namespace tarvex {
 

@@ -98,18 +98,6 @@ void saveOptions(const Options &options)
     Settings::SaveSetting(Section, KeyDays, QString::number(options.days));
 }
 
-QString agoText(qint64 then, qint64 now)
-{
-    const qint64 secs = std::max<qint64>(0, now - then);
-    if (secs < 60)
-        return QStringLiteral("just now");
-    if (secs < 3600)
-        return QStringLiteral("%1 min ago").arg(secs / 60);
-    if (secs < 2 * 86400)
-        return QStringLiteral("%1 h ago").arg(secs / 3600);
-    return QStringLiteral("%1 d ago").arg(secs / 86400);
-}
-
 HistoryStore::HistoryStore(QObject *parent)
     : QObject(parent),
       m_connection(QStringLiteral("tarvex-history-%1").arg(quintptr(this), 0, 16))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/model/ServerRecord.h"
+
 #include "core/model/ServerKey.h"
 
 #include <QHash>
@@ -65,9 +67,8 @@ struct Options
 Options loadOptions();
 void saveOptions(const Options &options);
 
-// How long ago `then` was, as a "Last Seen" cell says it: "just now", "12 min ago",
-// "3 h ago", "2 d ago".
-QString agoText(qint64 then, qint64 now);
+// How long ago `then` was, as the "Last Seen" cell says it (the model's own wording).
+using model::agoText;
 
 // The servers' history in an SQLite database: every sample of each refresh for 48
 // hours, and for each server and hour its average and peak players and most played map

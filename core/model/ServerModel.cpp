@@ -106,12 +106,20 @@ QString ServerModel::displayText(const ServerRecord &r, int column)
     case ColType: return r.answered() ? r.gameType : QString();
     case ColLock: return r.answered() && r.passworded ? LockMark : QString();
     case ColCountry: return r.country.toUpper();
+    case ColLastSeen:
+        return r.silent() && r.lastSeenSecs > 0
+            ? agoText(r.lastSeenSecs, QDateTime::currentSecsSinceEpoch())
+            : QString();
+    case ColPeakToday: return r.peakToday >= 0 ? QString::number(r.peakToday) : QString();
     }
     return {};
 }
 
 bool ServerModel::sortsLast(const ServerRecord &r, int column)
 {
+    // Last Seen is told for the silent servers alone: they lead there.
+    if (column == ColLastSeen)
+        return !r.silent() || r.lastSeenSecs <= 0;
     if (r.silent())
         return true;
     switch (column) {
@@ -121,6 +129,7 @@ bool ServerModel::sortsLast(const ServerRecord &r, int column)
     case ColMod:
     case ColType: return !r.answered();
     case ColCountry: return r.country.isEmpty();
+    case ColPeakToday: return r.peakToday < 0;
     }
     return false;
 }
@@ -159,6 +168,8 @@ bool ServerModel::lessByColumn(const ServerRecord &left, const ServerRecord &rig
     case ColType: return left.gameType < right.gameType;
     case ColLock: return left.passworded < right.passworded;
     case ColCountry: return left.country < right.country;
+    case ColLastSeen: return left.lastSeenSecs > right.lastSeenSecs; // the latest first
+    case ColPeakToday: return left.peakToday < right.peakToday;
     }
     return false;
 }
@@ -197,6 +208,8 @@ QVariant ServerModel::data(const QModelIndex &index, int role) const
         case ColPing: return r.pingMs;
         case ColGamePing: return r.queryRttMs;
         case ColLock: return r.passworded;
+        case ColLastSeen: return -r.lastSeenSecs;
+        case ColPeakToday: return r.peakToday;
         default: return displayText(r, index.column());
         }
     }
@@ -208,11 +221,23 @@ QVariant ServerModel::headerData(int section, Qt::Orientation orientation, int r
     if (orientation != Qt::Horizontal
         || (role != Qt::DisplayRole && role != Qt::AccessibleTextRole))
         return QAbstractTableModel::headerData(section, orientation, role);
-    static const char *const titles[] = {"Server List", "Address", "Players", "Map",  "Ping",
-                                         "Game Ping",   "Mod",     "Type",    "Lock", "Country"};
+    static const char *const titles[] = {"Server List", "Address",   "Players",   "Map",
+                                         "Ping",        "Game Ping", "Mod",       "Type",
+                                         "Lock",        "Country",   "Last Seen", "Peak Today"};
     if (section < 0 || section >= ColumnCount)
         return {};
     return QLatin1String(titles[section]);
+}
+
+void ServerModel::setHistoryFigures(
+    const std::function<std::pair<qint64, int>(const ServerKey &)> &of)
+{
+    if (m_records.isEmpty())
+        return;
+    for (ServerRecord &r : m_records)
+        std::tie(r.lastSeenSecs, r.peakToday) = of(r.key);
+    if (!m_batchDepth)
+        emit dataChanged(index(0, ColLastSeen), index(rowCount() - 1, ColPeakToday));
 }
 
 void ServerModel::prepareSort(int column)

@@ -34,6 +34,8 @@ public:
         ColType,
         ColLock, // a mark for a password-protected server
         ColCountry,
+        ColLastSeen, // for a server silent now: when it last answered (the history's)
+        ColPeakToday, // the most players the history saw on it today
         ColumnCount
     };
     enum Role {
@@ -105,6 +107,9 @@ public:
         int players = 0;
         int withBuddies = 0;
     };
+
+    // The history's figures for every server (lastSeenSecs, peakToday), in one step.
+    void setHistoryFigures(const std::function<std::pair<qint64, int>(const ServerKey &)> &of);
 
     int rowOf(const ServerKey &key) const { return m_rowByKey.value(key, -1); }
     const ServerRecord &record(int row) const { return m_records.at(row); }

@@ -10,6 +10,18 @@ namespace {
 constexpr qsizetype MaxKeptAnswerBytes = 4096;
 } // namespace
 
+QString agoText(qint64 then, qint64 now)
+{
+    const qint64 secs = std::max<qint64>(0, now - then);
+    if (secs < 60)
+        return QStringLiteral("just now");
+    if (secs < 3600)
+        return QStringLiteral("%1 min ago").arg(secs / 60);
+    if (secs < 2 * 86400)
+        return QStringLiteral("%1 h ago").arg(secs / 3600);
+    return QStringLiteral("%1 d ago").arg(secs / 86400);
+}
+
 QList<PlayerInfo> ServerRecord::players() const
 {
     QList<PlayerInfo> out;

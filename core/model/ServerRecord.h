@@ -15,6 +15,10 @@ struct ServerStatus;
 
 namespace tarvex::model {
 
+// How long ago `then` was (seconds since the epoch), as a "Last Seen" cell says it:
+// "just now", "12 min ago", "3 h ago", "2 d ago".
+QString agoText(qint64 then, qint64 now);
+
 // Where a server stands with the status query.
 enum class ServerState { NotAsked, Asking, Answered, NoAnswer, Down };
 
@@ -75,6 +79,10 @@ public:
     QString country; // two lower-case letters, empty when unknown
     bool favourite = false; // one of the user's favourites
     bool buddy = false; // one of the user's buddies is playing there
+    // From the server history: when it last answered (seconds since the epoch, 0:
+    // unknown) and the most players seen on it today (-1: none).
+    qint64 lastSeenSecs = 0;
+    int peakToday = -1;
 
     // The ICMP ping: milliseconds, or the failure text, or neither (not pinged).
     int pingMs = -1;

@@ -201,6 +201,15 @@ private slots:
         choose(1);
         QTRY_COMPARE_WITH_TIMEOUT(players->rowCount(), 2, 5000);
         QCOMPARE(server.asks, 2);
+
+        // Silent now: its last answer stays readable, marked as such.
+        b.window.setInfoAsking(false);
+        b.window.serverModel()->setFailed(server.key(), false);
+        choose(1);
+        QVERIFY(pane->words().isEmpty());
+        QCOMPARE(players->rowCount(), 2);
+        QVERIFY2(pane->caption().contains(QStringLiteral("no answer now; its last answer")),
+                 qPrintable(pane->caption()));
     }
 
     // Without an answer the pane says why: not asked yet while the ask is pending, down

@@ -3,6 +3,7 @@
 #include "core/model/ServerModel.h"
 #include "core/status/StatusReply.h"
 
+#include <QDateTime>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -49,6 +50,7 @@ private slots:
     void silentServersSortLast();
     void manyRecords();
     void answerKeptAsItCame();
+    void historyColumns();
 };
 
 void TestServerModel::updatesByKey()
@@ -245,6 +247,42 @@ void TestServerModel::answerKeptAsItCame()
     QCOMPARE(big.playerCount(), 300);
     QCOMPARE(big.players().value(299).name, QStringLiteral("player299"));
     QCOMPARE(big.playersText, QStringLiteral("300/300"));
+}
+
+// "Last Seen" tells, for the silent servers alone, when they last answered, latest first;
+// "Peak Today" sorts by number; servers without a figure go last.
+void TestServerModel::historyColumns()
+{
+    ServerModel m;
+    ServerSortProxy proxy;
+    proxy.setSourceModel(&m);
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    QList<ServerKey> keys;
+    for (quint32 i = 1; i <= 4; ++i) {
+        keys << ServerKey::fromAddress(0x0a000000u + i, 27910);
+        m.upsertListed(keys.last(), QStringLiteral("master"), {});
+    }
+    m.setAnswer(keys[0], answer("\\hostname\\A\\maxclients\\8"), 10);
+    for (int i = 1; i < 4; ++i)
+        m.setFailed(keys[i], false);
+    const QHash<ServerKey, std::pair<qint64, int>> figures{
+        {keys[0], {now, 5}}, {keys[1], {now - 3 * 3600, 2}}, {keys[2], {now - 120, -1}}};
+    m.setHistoryFigures([&](const ServerKey &k) { return figures.value(k, {0, -1}); });
+    QCOMPARE(m.index(0, ServerModel::ColLastSeen).data().toString(), QString()); // answered
+    QCOMPARE(m.index(1, ServerModel::ColLastSeen).data().toString(), QStringLiteral("3 h ago"));
+    QCOMPARE(m.index(2, ServerModel::ColLastSeen).data().toString(), QStringLiteral("2 min ago"));
+    QCOMPARE(m.index(3, ServerModel::ColLastSeen).data().toString(), QString()); // unknown
+    QCOMPARE(m.index(1, ServerModel::ColPeakToday).data().toString(), QStringLiteral("2"));
+    const auto order = [&proxy] {
+        QStringList rows;
+        for (int r = 0; r < proxy.rowCount(); ++r)
+            rows << proxy.index(r, ServerModel::ColAddress).data().toString();
+        return rows;
+    };
+    proxy.sort(ServerModel::ColLastSeen);
+    QCOMPARE(order().mid(0, 2), (QStringList{"10.0.0.3:27910", "10.0.0.2:27910"}));
+    proxy.sort(ServerModel::ColPeakToday, Qt::DescendingOrder);
+    QCOMPARE(order().first(), QStringLiteral("10.0.0.1:27910"));
 }
 
 QTEST_GUILESS_MAIN(TestServerModel)
