@@ -290,6 +290,10 @@ private:
 
     // --- list sources and the status refresh ---
     void setUpRefresh();
+    // The command buttons: none while a list is fetched, the list's own after a failed
+    // fetch, all once servers are listed.
+    enum class Commands { None, ListOnly, All };
+    void setCommands(Commands which);
     void refreshListed(const RefreshPipeline::Listing &listing);
     void refreshFailed(const QList<RefreshPipeline::Failure> &failures);
     void statusAnswered(const sources::ServerAddress &server, const status::ServerStatus &answer,

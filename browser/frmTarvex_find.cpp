@@ -371,8 +371,7 @@ void frmTarvex::escapePressed()
             m_refresh->cancel();
             // Stopped before any list came: the commands are given back.
             if (listing && !m_closing) {
-                for (QPushButton *b : {cmdRefresh, cmdPing, Command1})
-                    b->setEnabled(true);
+                setCommands(Commands::ListOnly);
                 setStatus(QStringLiteral("Server list refresh stopped."));
             }
         }

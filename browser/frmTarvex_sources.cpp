@@ -91,6 +91,15 @@ void frmTarvex::setUpRefresh()
             [this] { m_askedServers = true; });
 }
 
+void frmTarvex::setCommands(Commands which)
+{
+    // The list's own commands work without a list; the two for one server need one.
+    for (QPushButton *b : {cmdRefresh, cmdPing, Command1})
+        b->setEnabled(which != Commands::None);
+    for (QPushButton *b : {cmdMoreInfo, cmdPingSelect})
+        b->setEnabled(which == Commands::All);
+}
+
 void frmTarvex::ParseList()
 {
     m_sourceProblems.clear();
@@ -99,8 +108,7 @@ void frmTarvex::ParseList()
     m_askedServers = false;
     m_lastProgressMs = 0;
     setStatus(QStringLiteral("Getting Server List..."));
-    for (QPushButton *b : {cmdRefresh, cmdPing, Command1, cmdMoreInfo, cmdPingSelect})
-        b->setEnabled(false);
+    setCommands(Commands::None);
     m_refresh->setHttpTimeoutMs(Inet1->timeoutMs());
     m_refresh->start(entries, mnuPingStartup->isChecked());
 }
@@ -118,8 +126,7 @@ void frmTarvex::refreshFailed(const QList<RefreshPipeline::Failure> &failures)
     ui::messageBox(this, ServerList::failureMessage(why));
     if (m_closing)
         return;
-    for (QPushButton *b : {cmdRefresh, cmdPing, Command1})
-        b->setEnabled(true);
+    setCommands(Commands::ListOnly);
 }
 
 void frmTarvex::refreshListed(const RefreshPipeline::Listing &listing)
@@ -146,8 +153,7 @@ void frmTarvex::refreshListed(const RefreshPipeline::Listing &listing)
         }
     }
 
-    for (QPushButton *b : {cmdRefresh, cmdPing, cmdMoreInfo, Command1, cmdPingSelect})
-        b->setEnabled(true);
+    setCommands(Commands::All);
     if (listing.pageOnly) {
         setStatus(RefreshedText);
         if (listing.capped) {
