@@ -178,14 +178,15 @@ QString HistoryCharts::describe(const ChartData &data)
                 peak = std::max(peak, p.players);
                 maxClients = std::max(maxClients, p.maxClients);
             }
-        parts << (maxClients >= 0
-                      ? QStringLiteral("Last 24 hours: at most %1 of %2 players (%3 answers).")
-                            .arg(peak)
-                            .arg(maxClients)
-                            .arg(answers)
-                      : QStringLiteral("Last 24 hours: at most %1 players (%2 answers).")
-                            .arg(peak)
-                            .arg(answers));
+        const QString counted =
+            answers == 1 ? QStringLiteral("1 answer") : QStringLiteral("%1 answers").arg(answers);
+        parts << (maxClients >= 0 ? QStringLiteral("Last 24 hours: at most %1 of %2 players (%3).")
+                                        .arg(peak)
+                                        .arg(maxClients)
+                                        .arg(counted)
+                                  : QStringLiteral("Last 24 hours: at most %1 players (%2).")
+                                        .arg(peak)
+                                        .arg(counted));
     } else {
         parts << QStringLiteral("No answer in the last 24 hours.");
     }
