@@ -13,12 +13,10 @@ namespace tarvex::Program {
 void end(int exitCode = 0);
 
 // Tests replace the real end with a handler that records it. end() then returns, and
-// endRequested() stays true and every step listening to notifier().ending() has
-// stopped, so that nothing more runs after the end even in-process.
+// every step listening to notifier().ending() has stopped, so that nothing more runs
+// after the end even in-process.
 using EndHandler = std::function<void(int exitCode)>;
 void setEndHandler(EndHandler handler);
-bool endRequested();
-void resetEndRequested();
 
 // Emits ending() once per end(), before the end handler runs.
 class Notifier final : public QObject

@@ -54,7 +54,10 @@ StatusEngine::StatusEngine(QObject *parent)
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &StatusEngine::tick);
     // The program's end ends a refresh at once, whoever ends the program.
-    connect(&Program::notifier(), &Program::Notifier::ending, this, &StatusEngine::cancel);
+    connect(&Program::notifier(), &Program::Notifier::ending, this, [this] {
+        m_ended = true;
+        cancel();
+    });
 }
 
 StatusEngine::~StatusEngine() { closeSocket(); }
@@ -67,7 +70,7 @@ int StatusEngine::attempts(int index) const
 
 bool StatusEngine::start(const QList<sources::ServerAddress> &targets, QString *error)
 {
-    if (Program::endRequested()) {
+    if (m_ended) {
         if (error)
             *error = QStringLiteral("The program is ending.");
         return false;

@@ -157,6 +157,7 @@ private:
     int m_outstanding = 0;
     int m_done = 0;
     bool m_running = false;
+    bool m_ended = false; // the program's end was told: nothing starts any more
 
     // Pacing.
     Pacing m_pacing;

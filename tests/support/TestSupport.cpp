@@ -46,18 +46,13 @@ QByteArray TempSettings::readIni() const
 
 EndRecorder::EndRecorder()
 {
-    Program::resetEndRequested();
     Program::setEndHandler([this](int code) {
         ++m_count;
         m_code = code;
     });
 }
 
-EndRecorder::~EndRecorder()
-{
-    Program::setEndHandler(nullptr);
-    Program::resetEndRequested();
-}
+EndRecorder::~EndRecorder() { Program::setEndHandler(nullptr); }
 
 QByteArray testData(const QString &name)
 {
