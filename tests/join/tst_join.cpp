@@ -6,6 +6,7 @@
 #include "console/SecretStore.h"
 #include "core/model/ServerModel.h"
 #include "core/status/StatusReply.h"
+#include "support/UdpAnswerer.h"
 #include "support/GameStandIn.h"
 #include "support/PromptRecorder.h"
 #include "support/ServerRows.h"
@@ -34,26 +35,18 @@ namespace {
 
 // A Quake 2 server on loopback with four slots: each status ask is answered with the
 // next of its player counts (the last one repeats) and its needpass rule.
-class StandIn : public QObject
+class StandIn : public test::UdpAnswerer
 {
 public:
     explicit StandIn(QList<int> counts, int needpass = 0)
-        : m_counts(std::move(counts)),
+        : UdpAnswerer([this](const QByteArray &, quint16) {
+              return QList<QByteArray>{
+                  reply(m_counts.value(qMin(asks++, int(m_counts.size()) - 1)))};
+          }),
+          m_counts(std::move(counts)),
           m_needpass(needpass)
-    {
-        m_socket.bind(QHostAddress::LocalHost, 0);
-        connect(&m_socket, &QUdpSocket::readyRead, this, [this] {
-            while (m_socket.hasPendingDatagrams()) {
-                QHostAddress from;
-                quint16 port = 0;
-                QByteArray data(int(m_socket.pendingDatagramSize()), '\0');
-                m_socket.readDatagram(data.data(), data.size(), &from, &port);
-                m_socket.writeDatagram(
-                    reply(m_counts.value(qMin(asks++, int(m_counts.size()) - 1))), from, port);
-            }
-        });
-    }
-    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_socket.localPort()); }
+    { }
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(port()); }
     model::ServerKey key() const { return model::ServerKey::fromAddressText(address()); }
     QByteArray reply(int players) const
     {
@@ -74,7 +67,6 @@ public:
 private:
     QList<int> m_counts;
     int m_needpass;
-    QUdpSocket m_socket;
 };
 
 // A main window over the stand-in (row 1) and a server known by name only (row 2), its

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include "support/UdpAnswerer.h"
+
 #include <QTest>
 #include <QUdpSocket>
 
@@ -13,34 +15,25 @@ using namespace tarvex;
 namespace {
 
 // Answers every rcon packet with the given print packets, from its own port.
-class StandIn : public QObject
+class StandIn : public test::UdpAnswerer
 {
 public:
     explicit StandIn(QList<QByteArray> answers)
-        : m_answers(std::move(answers))
-    {
-        m_socket.bind(QHostAddress::LocalHost, 0);
-        connect(&m_socket, &QUdpSocket::readyRead, this, [this] {
-            while (m_socket.hasPendingDatagrams()) {
-                QHostAddress from;
-                quint16 port = 0;
-                QByteArray data(int(m_socket.pendingDatagramSize()), '\0');
-                m_socket.readDatagram(data.data(), data.size(), &from, &port);
-                received << data;
-                clientPort = port;
-                for (const QByteArray &text : m_answers)
-                    m_socket.writeDatagram(QByteArray("\xff\xff\xff\xffprint\n", 10) + text, from,
-                                           port);
-            }
-        });
-    }
-    quint16 port() const { return m_socket.localPort(); }
+        : UdpAnswerer([this](const QByteArray &query, quint16 fromPort) {
+              received << query;
+              clientPort = fromPort;
+              QList<QByteArray> out;
+              for (const QByteArray &text : m_answers)
+                  out << QByteArray("\xff\xff\xff\xffprint\n", 10) + text;
+              return out;
+          }),
+          m_answers(std::move(answers))
+    { }
     QList<QByteArray> received;
     quint16 clientPort = 0;
 
 private:
     QList<QByteArray> m_answers;
-    QUdpSocket m_socket;
 };
 
 } // namespace

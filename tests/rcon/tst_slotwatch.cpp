@@ -2,6 +2,8 @@
 #include "core/rcon/SlotWatch.h"
 
 #include <QSignalSpy>
+#include "support/UdpAnswerer.h"
+
 #include <QTest>
 #include <QUdpSocket>
 
@@ -11,35 +13,24 @@ namespace {
 
 // Answers each status ask with the next of its player counts (the last one repeats),
 // for a server of two slots.
-class StandIn : public QObject
+class StandIn : public test::UdpAnswerer
 {
 public:
     explicit StandIn(QList<int> counts)
-        : m_counts(std::move(counts))
-    {
-        m_socket.bind(QHostAddress::LocalHost, 0);
-        connect(&m_socket, &QUdpSocket::readyRead, this, [this] {
-            while (m_socket.hasPendingDatagrams()) {
-                QHostAddress from;
-                quint16 port = 0;
-                QByteArray data(int(m_socket.pendingDatagramSize()), '\0');
-                m_socket.readDatagram(data.data(), data.size(), &from, &port);
-                const int players = m_counts.value(qMin(asks, int(m_counts.size()) - 1));
-                ++asks;
-                QByteArray answer =
-                    QByteArray(4, '\xff') + "print\n\\maxclients\\2\\hostname\\Stand-in\n";
-                for (int i = 0; i < players; ++i)
-                    answer += QByteArray::number(i) + " 50 \"p" + QByteArray::number(i) + "\"\n";
-                m_socket.writeDatagram(answer, from, port);
-            }
-        });
-    }
-    quint16 port() const { return m_socket.localPort(); }
+        : UdpAnswerer([this](const QByteArray &, quint16) {
+              const int players = m_counts.value(qMin(asks++, int(m_counts.size()) - 1));
+              QByteArray answer =
+                  QByteArray(4, '\xff') + "print\n\\maxclients\\2\\hostname\\Stand-in\n";
+              for (int i = 0; i < players; ++i)
+                  answer += QByteArray::number(i) + " 50 \"p" + QByteArray::number(i) + "\"\n";
+              return QList<QByteArray>{answer};
+          }),
+          m_counts(std::move(counts))
+    { }
     int asks = 0;
 
 private:
     QList<int> m_counts;
-    QUdpSocket m_socket;
 };
 
 } // namespace
