@@ -27,9 +27,14 @@ void frmTarvex::setUpHistory()
     auto *charts = new history::HistoryCharts(m_history, infoPane);
     charts->setObjectName(QStringLiteral("HistoryCharts"));
     infoPane->setSideWidget(charts);
+    // Shown for a chosen server only; the pane's own words ask for a choice.
     const auto showChosen = [this, charts] {
-        charts->showServer(Grid1->keyAt(Grid1->Row()).value_or(model::ServerKey{}));
+        const std::optional<model::ServerKey> key = Grid1->keyAt(Grid1->Row());
+        charts->setVisible(key.has_value());
+        if (key)
+            charts->showServer(*key);
     };
+    showChosen();
     connect(Grid1->selectionModel(), &QItemSelectionModel::currentRowChanged, charts, showChosen);
     connect(this, &frmTarvex::refreshFinished, charts, showChosen);
     // What the store has to tell (the database moved aside, recording stopped) goes
